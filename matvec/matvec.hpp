@@ -1,0 +1,75 @@
+// Dense row-major matrices of doubles, vectors and row views.
+//
+// Records are plain values owned by the caller; the functions only fill or
+// read what they are handed and report no errors. Storage that cannot be had
+// shows up as a null `data` after *_malloc / *_calloc.
+#pragma once
+
+#include <cstdint>
+
+// rows x cols doubles, row after row: element (i, j) is data[i * cols + j].
+// Element counts and row offsets are formed in 64 bits.
+struct mat {
+  double* data;
+  int32_t rows;
+  int32_t cols;
+};
+
+// n consecutive doubles: either owned (vec_malloc / vec_calloc, released by
+// vec_free) or a row view from mat_get_row, which must never be freed.
+struct vec {
+  double* data;
+  int32_t n;
+};
+
+// The largest finite double: stands for "no distance yet" wherever a
+// minimum is sought.
+inline constexpr double no_distance = 1.7976931348623157e308;
+
+// ---- matrices ----------------------------------------------------------
+
+// Storage for rows x cols doubles, not initialised. A negative size or an
+// unobtainable request leaves data null (rows and cols are set either way).
+void mat_malloc(mat* A, int32_t rows, int32_t cols);
+// The same, every element 0.0.
+void mat_calloc(mat* A, int32_t rows, int32_t cols);
+// Releases the storage and resets the record (null data, 0 x 0); a second
+// free releases nothing.
+void mat_free(mat* A);
+// Makes v a view of row i (v->n = cols); no bounds test, no copy.
+void mat_get_row(const mat* A, vec* v, int32_t i);
+// Fills the matrix from standard input, row 0 first, each row by vec_read.
+// Returns how many elements converted; rows * cols means the body was whole.
+int64_t mat_read(mat* A);
+// Reads the shape line ("%d %d": rows, then columns) from standard input.
+// Returns how many of the two integers converted and fit in 32 bits; the
+// matrix body that follows is for mat_read.
+int mat_read_shape(int32_t* rows, int32_t* cols);
+// One line per row, each printed by vec_print(v).
+void mat_print(const mat* A);
+// "The R x C matrix NAME:" then each row i labelled "row i" (vec_print(v, label)).
+void mat_print(const mat* A, const char* name);
+
+// ---- vectors -----------------------------------------------------------
+
+// Storage for n doubles, not initialised; a negative or unobtainable n leaves data null.
+void vec_malloc(vec* v, int32_t n);
+// The same, every element 0.0.
+void vec_calloc(vec* v, int32_t n);
+// Releases the storage and resets the record (null data, n = 0).
+void vec_free(vec* v);
+// Makes v->n attempts to convert a number ("%lf") from standard input into
+// v->data[0..n-1], element 0 first; every attempt is made even after a
+// failure. Returns how many converted.
+int32_t vec_read(vec* v);
+// Each element as "%.6lf " (six decimals and a blank), then a newline.
+void vec_print(const vec* v);
+// "NAME = ", each element as "%.1lf ", then a newline.
+void vec_print(const vec* v, const char* name);
+// out[i] = a[i] + b[i] for i < b->n: the length comes from the second operand.
+void vec_add(const vec* a, const vec* b, vec* out);
+// out[i] = v[i] * s for i < v->n.
+void vec_mult(const vec* v, double s, vec* out);
+// Squared Euclidean distance: sum = diff * diff + sum from coordinate 0 up to
+// a->n - 1, each square rounded before it is added. Two empty vectors give 0.0.
+double vec_dist_sq(const vec* a, const vec* b);

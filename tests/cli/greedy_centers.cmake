@@ -1,0 +1,51 @@
+# greedy_centers end to end: exact standard output, exit status, empty standard error.
+set(GC_OK corner_3x2:2 corner_3x2:1 tie_3x1:2 two_distinct:4 all_equal:3 one_row:2
+          nan_row1:3 nan_row0:3 number_forms:2 sum_order:2 unfused:2 no_columns:3 trailing_text:2)
+foreach(case ${GC_OK})
+  string(REPLACE ":" ";" parts ${case})
+  list(GET parts 0 input)
+  list(GET parts 1 k)
+  cli_case(greedy_centers.${input}_k${k} PROGRAM greedy_centers ARGS ${k} EXIT 0
+           INPUT greedy_centers/${input}.in EXPECT greedy_centers/${input}_k${k}.out)
+endforeach()
+cli_case(greedy_centers.extra_arguments_ignored PROGRAM greedy_centers ARGS 2 7 x EXIT 0
+         INPUT greedy_centers/corner_3x2.in EXPECT greedy_centers/corner_3x2_k2.out)
+cli_case(greedy_centers.k_with_trailing_text PROGRAM greedy_centers ARGS 2abc EXIT 0
+         INPUT greedy_centers/corner_3x2.in EXPECT greedy_centers/corner_3x2_k2.out)
+
+# Bad input: one line on standard output, status 1.
+set(GC_K_ERROR "error : k must be a whole number from 1 to 2147483647")
+set(GC_SHAPE_ERROR "error reading the shape of the matrix")
+set(GC_BODY_ERROR "error reading the elements of the matrix")
+cli_case(greedy_centers.no_arguments PROGRAM greedy_centers EXIT 1
+         INPUT greedy_centers/corner_3x2.in MATCH "Command usage : [^\n]*greedy_centers k\n")
+foreach(k 0 -3 abc 2147483648 99999999999999999999)
+  cli_case(greedy_centers.k_invalid_${k} PROGRAM greedy_centers ARGS ${k} EXIT 1
+           INPUT greedy_centers/corner_3x2.in LINE ${GC_K_ERROR})
+endforeach()
+set(i 0)
+foreach(shape "" "   \n" "3" "x 2" "3 x" "4294967297 1" "1 -2147483649")
+  math(EXPR i "${i} + 1")
+  cli_case(greedy_centers.shape_unreadable_${i} PROGRAM greedy_centers ARGS 2 EXIT 1
+           INPUT_TEXT "${shape}" LINE ${GC_SHAPE_ERROR})
+endforeach()
+cli_case(greedy_centers.rows_zero PROGRAM greedy_centers ARGS 1 EXIT 1 INPUT_TEXT "0 3"
+         LINE "error : a matrix needs at least 1 row and no negative column count, not 0 x 3")
+cli_case(greedy_centers.rows_negative PROGRAM greedy_centers ARGS 1 EXIT 1 INPUT_TEXT "-2 3 1 2 3"
+         LINE "error : a matrix needs at least 1 row and no negative column count, not -2 x 3")
+cli_case(greedy_centers.cols_negative PROGRAM greedy_centers ARGS 1 EXIT 1 INPUT_TEXT "2 -1 1 2"
+         LINE "error : a matrix needs at least 1 row and no negative column count, not 2 x -1")
+cli_case(greedy_centers.body_short PROGRAM greedy_centers ARGS 2 EXIT 1 INPUT_TEXT "2 2 1 2 3"
+         LINE ${GC_BODY_ERROR})
+cli_case(greedy_centers.body_malformed PROGRAM greedy_centers ARGS 2 EXIT 1 INPUT_TEXT "2 2 1 2 x 4"
+         LINE ${GC_BODY_ERROR})
+cli_case(greedy_centers.body_bad_number_then_more PROGRAM greedy_centers ARGS 1 EXIT 1
+         INPUT_TEXT "1 2 nx 5" LINE ${GC_BODY_ERROR})
+# 2^31 - 1 rows by 2^31 - 1 columns: more bytes than any address space holds.
+cli_case(greedy_centers.shape_beyond_memory PROGRAM greedy_centers ARGS 2 EXIT 1
+         INPUT_TEXT "2147483647 2147483647 1 2"
+         LINE "error : not enough memory for a 2147483647 x 2147483647 matrix")
+# Over 2^31 elements with no body: refused at once, whether or not the storage is granted.
+cli_case(greedy_centers.shape_over_int32_elements_no_body PROGRAM greedy_centers ARGS 2 EXIT 1
+         INPUT_TEXT "65536 32769"
+         MATCH "error (reading the elements of the matrix|: not enough memory for a 65536 x 32769 matrix)\n")
