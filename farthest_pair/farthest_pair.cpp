@@ -5,7 +5,8 @@
 // series: "(T,seconds)," with four decimals and no newline, so that the items
 // of successive runs appended to one file read as a list. The clock starts
 // before the matrix is read: the time covers reading, allocating and the
-// search.
+// search. The search runs the widest vector kernels the processor has
+// (fp_simd.hpp); every path finds the pair the plain scan finds.
 #include "farthest_pair.hpp"
 
 #include <omp.h>
@@ -48,25 +49,113 @@ static bool farther(const farthest* a, const farthest* b) {
   return a->i != b->i ? a->i < b->i : a->j < b->j;
 }
 
+// The first row after i whose squared distance from row i is `dist`, among
+// rows i + 1 .. j0 - 1 by the plain scan and from j0 on by the vector one.
+static int32_t first_partner(const mat* A, const fp_by_coord* X, fp_simd path, int64_t i,
+                             int64_t j0, double dist) {
+  vec a, b;
+  mat_get_row(A, &a, static_cast<int32_t>(i));
+  for (int64_t j = i + 1; j < std::min<int64_t>(j0, A->rows); ++j) {
+    mat_get_row(A, &b, static_cast<int32_t>(j));
+    if (vec_dist_sq(&a, &b) == dist) return static_cast<int32_t>(j);
+  }
+  return static_cast<int32_t>(fp_first_at(path, X, a.data, j0, dist));
+}
+
+// The rows t, t + g, ... of one thread through a vector kernel, a block of R
+// of them (rows t, t + g, ..., t + (R - 1) g, then the next R) against the
+// later rows in vector lanes. The kernel returns each row's largest
+// distance; only a row whose largest beats the thread's best so far (rare
+// after the first few rows on most data; on every row at worst, which about
+// doubles the work) is searched again for its first partner at that
+// distance. Rows in increasing order, strict tests, the first partner: the
+// thread's pair is the one its plain scan of the same rows finds.
+static farthest scan_rows_vector(const mat* A, const fp_by_coord* X, fp_simd path, int64_t t,
+                                 int64_t g) {
+  const int64_t n = A->rows;
+  const int32_t R = fp_block_rows(path);
+  farthest best = no_pair;
+  for (int64_t first = t; first < n - 1; first += R * g) {
+    int64_t row[fp_block_rows_max];
+    const double* c[fp_block_rows_max];
+    int32_t used = 0;
+    for (int32_t r = 0; r < R; ++r) {
+      if (first + r * g < n - 1) used = r + 1;
+      // Past the thread's last row the kernel is handed that row again; its
+      // answers are not used.
+      row[r] = used == r + 1 ? first + r * g : row[used - 1];
+      c[r] = A->data + row[r] * A->cols;
+    }
+    // The rows of a block start at different columns; each is compared with
+    // the columns before j0 (the first lane boundary past the block's last
+    // row) by the plain scan, and with the rest by the kernel.
+    const int64_t j0 = (row[used - 1] + 1 + fp_lanes - 1) / fp_lanes * fp_lanes;
+    double most[fp_block_rows_max];
+    for (int32_t r = 0; r < used; ++r) {
+      vec a, b;
+      mat_get_row(A, &a, static_cast<int32_t>(row[r]));
+      most[r] = 0.0;
+      for (int64_t j = row[r] + 1; j < std::min(j0, n); ++j) {
+        mat_get_row(A, &b, static_cast<int32_t>(j));
+        const double d = vec_dist_sq(&a, &b);
+        if (d > most[r]) most[r] = d;
+      }
+    }
+    if (j0 < n) {
+      double lanes[fp_block_rows_max];
+      fp_block_most(path, X, c, j0, lanes);
+      for (int32_t r = 0; r < used; ++r)
+        if (lanes[r] > most[r]) most[r] = lanes[r];
+    }
+    for (int32_t r = 0; r < used; ++r) {
+      best.compared += n - 1 - row[r];
+      if (most[r] > best.dist_sq) {
+        best.dist_sq = most[r];
+        best.i = static_cast<int32_t>(row[r]);
+        best.j = first_partner(A, X, path, row[r], j0, most[r]);
+      }
+    }
+  }
+  return best;
+}
+
 farthest farthest_pair_search(const mat* A, int32_t threads) {
+  return farthest_pair_search(A, threads, fp_simd_default());
+}
+
+farthest farthest_pair_search(const mat* A, int32_t threads, fp_simd path) {
   const int32_t team = std::clamp(threads, int32_t{1}, farthest_pair_max_threads);
   farthest found[farthest_pair_max_threads];
   int32_t granted = 1;
 
+  // The vector kernels read a copy of the rows by coordinate, made once
+  // here. Without it (no storage, a path this processor lacks, nothing to
+  // compare) the plain scan runs.
+  fp_by_coord X{nullptr, 0, 0, 0};
+  if (path != fp_simd::plain && fp_simd_runs(path) && A->rows >= 2 && A->cols > 0)
+    X = fp_by_coord_make(A);
+  if (X.x == nullptr) path = fp_simd::plain;
+  const fp_by_coord* by_coord = &X;
+
   // Each thread keeps its best pair in locals and writes only its own slot,
   // once. The stride is the size of the team actually granted (a runtime may
   // grant fewer threads than asked), so no row is left unscanned.
-#pragma omp parallel num_threads(team) default(none) shared(A, found, granted)
+#pragma omp parallel num_threads(team) default(none) shared(A, found, granted, path, by_coord)
   {
     const int32_t t = omp_get_thread_num();
     const int32_t g = omp_get_num_threads();
     farthest best = no_pair;
-    // 64-bit rows: i + g must not wrap near 2^31 rows.
-    for (int64_t i = t; i < static_cast<int64_t>(A->rows) - 1; i += g)
-      best.compared += farthest_pair_scan_row(A, static_cast<int32_t>(i), &best);
+    if (path == fp_simd::plain) {
+      // 64-bit rows: i + g must not wrap near 2^31 rows.
+      for (int64_t i = t; i < static_cast<int64_t>(A->rows) - 1; i += g)
+        best.compared += farthest_pair_scan_row(A, static_cast<int32_t>(i), &best);
+    } else {
+      best = scan_rows_vector(A, by_coord, path, t, g);
+    }
     found[t] = best;
     if (t == 0) granted = g;
   }
+  fp_by_coord_free(&X);
 
   farthest best = found[0];
   for (int32_t t = 1; t < granted; ++t) {

@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
@@ -14,6 +15,14 @@ namespace {
 // Team sizes around the row counts used below: one thread, a few, and more
 // threads than rows.
 const int32_t team_sizes[] = {1, 2, 3, 5, 12};
+
+// Every kernel path this processor runs, plain first.
+std::vector<fp_simd> paths_here() {
+  std::vector<fp_simd> paths;
+  for (fp_simd p : {fp_simd::plain, fp_simd::avx2, fp_simd::avx512})
+    if (fp_simd_runs(p)) paths.push_back(p);
+  return paths;
+}
 
 testing::AssertionResult same_result(const farthest& got, const farthest& want) {
   if (same_bits(got.dist_sq, want.dist_sq) && got.i == want.i && got.j == want.j &&
@@ -41,19 +50,22 @@ TEST(FarthestPairSearch, MatchesReferenceOnRandomMatrices) {
     for (double& x : data) x = coarse ? static_cast<double>(g() % 3) : u(g);
     mat A{data.data(), rows, cols};
     const farthest want = farthest_pair_ref(&A);
-    for (int32_t t : team_sizes)
-      EXPECT_TRUE(same_result(farthest_pair_search(&A, t), want))
-          << "trial " << trial << ", " << rows << " x " << cols << ", " << t << " threads";
+    for (fp_simd path : paths_here())
+      for (int32_t t : team_sizes)
+        EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), want))
+            << "trial " << trial << ", " << rows << " x " << cols << ", " << t << " threads, "
+            << fp_simd_name(path);
   }
 }
 
 // For each pair (a, b) of a few rows, a line of points on which (a, b) alone
 // lies 4 apart: a search that skips any pair misses one of them, and one that
-// compares a pair twice or starts a row twice counts too many.
+// compares a pair twice or starts a row twice counts too many. Up to 21 rows,
+// so the vector paths' pairs fall before, in and after their blocks.
 TEST(FarthestPairSearch, ComparesEveryPairExactlyOnce) {
   std::mt19937_64 g(3);
   std::uniform_real_distribution<double> inside(-0.9, 0.9);
-  for (int32_t rows = 2; rows <= 9; ++rows) {
+  for (int32_t rows : {2, 3, 4, 5, 6, 7, 8, 9, 10, 13, 17, 21}) {
     std::vector<double> x(rows);
     for (int32_t a = 0; a < rows; ++a) {
       for (int32_t b = a + 1; b < rows; ++b) {
@@ -61,9 +73,15 @@ TEST(FarthestPairSearch, ComparesEveryPairExactlyOnce) {
         x[a] = -1.0;
         x[b] = 1.0;
         mat A{x.data(), rows, 1};
-        for (int32_t t : team_sizes)
-          EXPECT_TRUE(same_result(farthest_pair_search(&A, t), pair(4.0, a, b, rows)))
-              << rows << " rows, " << t << " threads";
+        // More threads than rows on the small ones only: oversubscribed
+        // teams are slow to start.
+        const std::vector<int32_t> teams =
+            rows < 10 ? std::vector<int32_t>(std::begin(team_sizes), std::end(team_sizes))
+                      : std::vector<int32_t>{1, 2, 3};
+        for (fp_simd path : paths_here())
+          for (int32_t t : teams)
+            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), pair(4.0, a, b, rows)))
+                << rows << " rows, " << t << " threads, " << fp_simd_name(path);
       }
     }
   }
@@ -96,9 +114,11 @@ TEST(FarthestPairSearch, KnownAnswers) {
   };
   for (const known& c : cases) {
     mat A{const_cast<double*>(c.data.data()), c.rows, c.cols};
-    for (int32_t t : team_sizes)
-      EXPECT_TRUE(same_result(farthest_pair_search(&A, t), pair(c.dist_sq, c.i, c.j, c.rows)))
-          << c.what << ", " << t << " threads";
+    for (fp_simd path : paths_here())
+      for (int32_t t : team_sizes)
+        EXPECT_TRUE(
+            same_result(farthest_pair_search(&A, t, path), pair(c.dist_sq, c.i, c.j, c.rows)))
+            << c.what << ", " << t << " threads, " << fp_simd_name(path);
   }
 }
 
@@ -127,6 +147,127 @@ TEST(FarthestPairSearch, StridesByTheThreadsGranted) {
     EXPECT_EQ(inner_team[t], 1);
     EXPECT_TRUE(same_result(got[t], want));
   }
+}
+
+// The vector paths against the plain scan on the row counts around their
+// widths (4 and 8 lanes, blocks of fp_block_rows rows dealt g apart), with
+// column counts that take each compiled-in count and the general loop, on
+// values that make NaN, infinite and tied distances and duplicate rows.
+TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::mt19937_64 g(11);
+  std::uniform_real_distribution<double> u(-10, 10);
+  const int32_t row_counts[] = {0,  1,  2,  3,  4,  5,  7,  8,  9,  11, 12, 13, 15, 16,
+                                17, 19, 23, 24, 25, 31, 32, 33, 35, 67, 100, 131};
+  const int32_t col_counts[] = {1, 2, 3, 4, 5, 7, 16, 17};
+  // 0: fine values; 1: three values, so distances tie everywhere; 2: fine
+  // values with a few NaN and infinities; 3: every row a copy of one of four.
+  for (int kind = 0; kind < 4; ++kind) {
+    for (int32_t rows : row_counts) {
+      for (int32_t cols : col_counts) {
+        std::vector<double> data(static_cast<size_t>(rows) * cols);
+        for (double& x : data) x = kind == 1 ? static_cast<double>(g() % 3) : u(g);
+        if (kind == 2)
+          for (double& x : data) {
+            const uint64_t r = g() % 64;
+            if (r == 0) x = nan;
+            if (r == 1) x = inf;
+            if (r == 2) x = -inf;
+          }
+        if (kind == 3)
+          for (int32_t i = 4; i < rows; ++i)
+            for (int32_t k = 0; k < cols; ++k)
+              data[static_cast<size_t>(i) * cols + k] = data[(g() % 4) * cols + k];
+        mat A{data.data(), rows, cols};
+        const farthest want = farthest_pair_ref(&A);
+        for (fp_simd path : paths_here())
+          for (int32_t t : {1, 2, 3})
+            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), want))
+                << "kind " << kind << ", " << rows << " x " << cols << ", " << t
+                << " threads, " << fp_simd_name(path);
+      }
+    }
+  }
+}
+
+// The kernels alone, from every lane boundary: the largest distance from
+// each of a block of points to the rows from j0 on, and the first row at a
+// given distance, as the plain scan finds them.
+TEST(FarthestPairKernels, MatchThePlainScanFromEveryStart) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::mt19937_64 g(13);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (fp_simd path : paths_here()) {
+    if (path == fp_simd::plain) continue;
+    for (int32_t cols : {1, 2, 3, 4, 6}) {
+      const int32_t rows = 45;
+      std::vector<double> data(static_cast<size_t>(rows) * cols);
+      // Two values per coordinate: many rows at the largest distance.
+      for (double& x : data) x = g() % 2 ? 0.5 : u(g);
+      data[7 * cols] = nan;
+      mat A{data.data(), rows, cols};
+      fp_by_coord X = fp_by_coord_make(&A);
+      ASSERT_NE(X.x, nullptr);
+      const double* c[fp_block_rows_max];
+      for (int32_t r = 0; r < fp_block_rows_max; ++r) c[r] = A.data + (5 * r % rows) * cols;
+      for (int64_t j0 = 0; j0 < X.stride; j0 += fp_lanes) {
+        double most[fp_block_rows_max];
+        fp_block_most(path, &X, c, j0, most);
+        for (int32_t r = 0; r < fp_block_rows(path); ++r) {
+          const vec a{const_cast<double*>(c[r]), cols};
+          // The strict scan keeps the first row at the largest distance.
+          double want = 0.0;
+          int64_t first = -1;
+          for (int32_t j = static_cast<int32_t>(j0); j < rows; ++j) {
+            vec b;
+            mat_get_row(&A, &b, j);
+            const double d = vec_dist_sq(&a, &b);
+            if (d > want) {
+              want = d;
+              first = j;
+            }
+          }
+          EXPECT_TRUE(same_bits(most[r], want)) << fp_simd_name(path) << ", j0 " << j0;
+          if (first < 0) continue;
+          EXPECT_EQ(fp_first_at(path, &X, c[r], j0, want), first)
+                << fp_simd_name(path) << ", j0 " << j0;
+        }
+      }
+      fp_by_coord_free(&X);
+    }
+  }
+}
+
+TEST(FarthestPairKernels, CopyByCoordinatePadsWithNaN) {
+  std::vector<double> data = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  mat A{data.data(), 3, 3};
+  fp_by_coord X = fp_by_coord_make(&A);
+  ASSERT_NE(X.x, nullptr);
+  EXPECT_EQ(X.stride, fp_lanes);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(X.x) % 64, 0u);
+  for (int64_t k = 0; k < 3; ++k)
+    for (int64_t j = 0; j < X.stride; ++j) {
+      if (j < 3) {
+        EXPECT_EQ(X.x[k * X.stride + j], data[j * 3 + k]);
+      } else {
+        EXPECT_TRUE(std::isnan(X.x[k * X.stride + j]));
+      }
+    }
+  fp_by_coord_free(&X);
+  EXPECT_EQ(X.x, nullptr);
+  mat empty{nullptr, 0, 3};
+  EXPECT_EQ(fp_by_coord_make(&empty).x, nullptr);
+}
+
+// FORCE_PLAIN_KERNELS builds take the plain path unless told otherwise;
+// other builds the widest one the processor runs.
+TEST(FarthestPairKernels, DefaultPath) {
+#ifdef FORCE_PLAIN_KERNELS
+  EXPECT_EQ(fp_simd_default(), fp_simd::plain);
+#else
+  EXPECT_EQ(fp_simd_default(), paths_here().back());
+#endif
 }
 
 }  // namespace
