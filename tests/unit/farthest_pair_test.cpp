@@ -159,7 +159,7 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
   std::mt19937_64 g(11);
   std::uniform_real_distribution<double> u(-10, 10);
   const int32_t row_counts[] = {0,  1,  2,  3,  4,  5,  7,  8,  9,  11, 12, 13, 15, 16,
-                                17, 19, 23, 24, 25, 31, 32, 33, 35, 67, 100, 131};
+                                17, 19, 23, 24, 25, 27, 31, 32, 33, 35, 67, 100, 131};
   const int32_t col_counts[] = {1, 2, 3, 4, 5, 7, 16, 17};
   // 0: fine values; 1: three values, so distances tie everywhere; 2: fine
   // values with a few NaN and infinities; 3: every row a copy of one of four.
