@@ -34,6 +34,14 @@ run bash "$picture" --bin "$bin" "$tmp/same.txt" "$tmp/one.out" "$tmp/same.png"
 same "one place: status" "$status" 0
 is_png "$tmp/same.png" || bad "one place: no PNG"
 
+# Points that are not finite: the cost is the largest double (no covering),
+# and the picture still draws around the finite points.
+printf '0 0\ninf 1\nnan 2\n1 1\n' > "$tmp/odd.txt"
+run bash "$picture" --bin "$bin" "$tmp/odd.txt" "$tmp/one.out" "$tmp/odd.png"
+same "not finite: status" "$status" 0
+same "not finite: cost" "$(sed -n 3p <<<"$out")" "cost = 1.7976931348623157e+308"
+is_png "$tmp/odd.png" || bad "not finite: no PNG"
+
 # cover_radius's refusal is passed on as the one line.
 printf '9.000000 9.000000 \n' > "$tmp/far.out"
 refused "row not a point" "error : centre row 1 of $tmp/far.out is not a point of the point set" \
