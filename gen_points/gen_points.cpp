@@ -75,6 +75,7 @@ struct options {
 // printing the one line that explains the refusal.
 int parse_arguments(int argc, char** argv, options* o) {
   o->p = gen_params{gen_kind::uniform, 0, 0, 1.0, 5, 0.0};
+  o->n = 0;
   o->points_format = false;
   o->sigma_given = false;
   const char* positional[4];
