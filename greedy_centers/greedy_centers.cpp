@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "matvec.hpp"
 
@@ -56,6 +57,17 @@ static bool parse_k(const char* text, int32_t* k) {
   return true;
 }
 
+static const char help_text[] =
+    "usage : greedy_centers k < matrix\n"
+    "\n"
+    "Chooses k centres among the rows of a matrix read from standard input by\n"
+    "farthest-first traversal: row 0 first, then each time the row whose squared\n"
+    "distance to its nearest chosen centre is largest (the lowest row index among\n"
+    "equals). The matrix is two integers, rows and columns, then the elements row\n"
+    "after row. Prints the k centre rows in the order of choice, each element as\n"
+    "\"%.6lf \", one row per line, and exits with 0; bad input prints one line and\n"
+    "exits with 1.\n";
+
 static int fail(const char* line) {
   std::printf("%s\n", line);
   return 1;
@@ -65,6 +77,10 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::printf("Command usage : %s %s\n", argv[0], "k");
     return 1;
+  }
+  if (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+    std::fputs(help_text, stdout);
+    return 0;
   }
   int32_t k = 0;
   if (!parse_k(argv[1], &k)) return fail("error : k must be a whole number from 1 to 2147483647");

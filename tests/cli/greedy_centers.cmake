@@ -49,3 +49,9 @@ cli_case(greedy_centers.shape_beyond_memory PROGRAM greedy_centers ARGS 2 EXIT 1
 cli_case(greedy_centers.shape_over_int32_elements_no_body PROGRAM greedy_centers ARGS 2 EXIT 1
          INPUT_TEXT "65536 32769"
          MATCH "error (reading the elements of the matrix|: not enough memory for a 65536 x 32769 matrix)\n")
+
+# -h or --help as the first argument: usage and description, status 0.
+foreach(flag -h --help)
+  cli_case(greedy_centers.help${flag} PROGRAM greedy_centers ARGS ${flag} EXIT 0
+           INPUT greedy_centers/corner_3x2.in EXPECT greedy_centers/help.out)
+endforeach()
