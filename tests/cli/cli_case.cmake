@@ -1,17 +1,20 @@
 # cli_case(<test name> PROGRAM <target> [ARGS a b ...] [INPUT file | INPUT_TEXT text]
-#          EXIT <status> EXPECT file | LINE text | MATCH regex [LAUNCHER cmd ...])
-# Files are relative to tests/cli/data.
+#          EXIT <status> EXPECT file | LINE text [REPEAT n] | MATCH regex
+#          [LAUNCHER cmd ...] [LAUNCHER_NOTICES] [TIMEOUT seconds])
+# Files are relative to tests/cli/data. See run_case.cmake for the checks.
 set(CLI_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run_case.cmake)
 set(CLI_DATA ${CMAKE_CURRENT_LIST_DIR}/data)
 
 function(cli_case name)
-  cmake_parse_arguments(C "" "PROGRAM;INPUT;INPUT_TEXT;EXIT;EXPECT;LINE;MATCH" "ARGS;LAUNCHER" ${ARGN})
+  cmake_parse_arguments(C "LAUNCHER_NOTICES" "PROGRAM;INPUT;INPUT_TEXT;EXIT;EXPECT;LINE;REPEAT;MATCH;TIMEOUT"
+                        "ARGS;LAUNCHER" ${ARGN})
   string(REPLACE ";" "|" args "${C_ARGS}")
   string(REPLACE ";" "|" launcher "${C_LAUNCHER}")
   set(work ${CMAKE_CURRENT_BINARY_DIR}/cases/${name})
   file(MAKE_DIRECTORY ${work})
   set(defs -DPROGRAM=$<TARGET_FILE:${C_PROGRAM}> "-DARGS=${args}" "-DLAUNCHER=${launcher}"
-           -DEXIT=${C_EXIT} -DWORK_DIR=${work})
+           -DEXIT=${C_EXIT} -DWORK_DIR=${work} -DLAUNCHER_NOTICES=${C_LAUNCHER_NOTICES}
+           "-DREPEAT=${C_REPEAT}" "-DTIMEOUT=${C_TIMEOUT}")
   if(DEFINED C_INPUT)
     list(APPEND defs -DINPUT=${CLI_DATA}/${C_INPUT})
   elseif(DEFINED C_INPUT_TEXT)
