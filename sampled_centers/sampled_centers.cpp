@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 static_assert(sizeof(int) == sizeof(int32_t), "indices travel as MPI_INT");
 
@@ -172,7 +173,24 @@ static bool parse_count(const char* text, long lo, int32_t* out) {
   return false;
 }
 
+static const char help_text[] =
+    "usage : mpirun -np P sampled_centers filename k m s\n"
+    "\n"
+    "Approximate k-center search by random sampling on the points of a file of\n"
+    "\"x y\" pairs (at most 2000 points). Each of the P processes draws m random\n"
+    "k-tuples of point indices from a generator seeded from s and its rank, and\n"
+    "keeps the tuple whose coverage cost (the largest squared distance from a\n"
+    "point to its nearest centre) is lowest; rank 0 gathers the P tuples and\n"
+    "prints the number of tuples checked, the wall time, the best cost and the\n"
+    "indices of its centres. Exits with 0 after the report; bad input prints one\n"
+    "line and exits with 1.\n";
+
 int main(int argc, char** argv) {
+  // Before MPI starts, like the usage line: help needs no job.
+  if (argc >= 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))) {
+    std::fputs(help_text, stdout);
+    return 0;
+  }
   if (argc < 5) {
     std::printf("Command usage : %s %s %s %s %s\n", argv[0], "filename", "k", "m", "s");
     return 1;

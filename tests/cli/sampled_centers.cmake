@@ -148,3 +148,9 @@ if(ENABLE_SANITIZERS)
   list(FILTER cases INCLUDE REGEX "^${SC}\\.")
   set_tests_properties(${cases} PROPERTIES ${sc_env})
 endif()
+
+# -h or --help as the first argument: usage and description, status 0, before
+# MPI starts, so also without a launcher.
+foreach(flag -h --help)
+  cli_case(${SC}.help${flag} PROGRAM ${SC} ARGS ${flag} EXIT 0 EXPECT sampled_centers/help.out)
+endforeach()
