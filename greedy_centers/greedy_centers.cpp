@@ -168,7 +168,7 @@ struct bucketed_rows {
 };
 
 int32_t bucket_size(const bucketed_rows& R, int32_t b) {
-  return std::min(bucket_rows, R.finite - b * bucket_rows);
+  return static_cast<int32_t>(std::min<int64_t>(bucket_rows, R.finite - int64_t{b} * bucket_rows));
 }
 
 // Z-order key of a row: each coordinate quantised to q bits over [lo, hi]
@@ -312,10 +312,10 @@ void bucket_rows_of(const mat* A, bucketed_rows& R, char* block, double* near) {
 
   // Cut the curve into buckets, then list each bucket's rows in rising
   // order, so that the lowest position among equals is the lowest row.
-  std::vector<int32_t> fill(static_cast<size_t>(R.buckets) + 1);
+  std::vector<int64_t> fill(static_cast<size_t>(R.buckets) + 1);
   for (int64_t p = 0; p < m; ++p)
     bucket_of[static_cast<uint32_t>(sorted[p])] = static_cast<int32_t>(p / bucket_rows);
-  for (int32_t b = 0; b < R.buckets; ++b) fill[b] = b * bucket_rows;
+  for (int32_t b = 0; b < R.buckets; ++b) fill[b] = int64_t{b} * bucket_rows;
   for (int32_t i = 0; i < n; ++i) {
     const double* row = A->data + static_cast<int64_t>(i) * d;
     if (row_is_finite(row, d)) R.row[fill[bucket_of[i]]++] = i;
