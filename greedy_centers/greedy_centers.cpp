@@ -79,6 +79,9 @@ namespace {
 
 // Rows per bucket; a multiple of the widest vector step (16 rows).
 constexpr int32_t bucket_rows = 128;
+// Buckets per group: a group's box holds its buckets' boxes, so a centre
+// tests the groups first and only the buckets of the groups it may reach.
+constexpr int32_t group_buckets = 64;
 
 bool row_is_finite(const double* row, int32_t cols) {
   for (int32_t j = 0; j < cols; ++j)
@@ -163,6 +166,12 @@ struct bucketed_rows {
   double* top = nullptr;        // largest nearest distance in bucket b
   int32_t* top_row = nullptr;   // its lowest row, INT32_MAX for none
   int32_t* visit = nullptr;
+  int32_t groups = 0;           // group g holds buckets [g * group_buckets, ...)
+  int64_t group_stride = 0;     // side j of group g: group_lo / group_hi[j * group_stride + g]
+  double* group_lo = nullptr;
+  double* group_hi = nullptr;
+  double* group_top = nullptr;  // largest nearest distance in group g
+  int32_t* group_visit = nullptr;
   candidate* tree = nullptr;    // tournament over the buckets and the special rows
   int32_t leaves = 1;           // a power of two above buckets
 };
@@ -237,11 +246,13 @@ int64_t bucketed_bytes(int32_t finite, int32_t d) {
   int64_t stride = (static_cast<int64_t>(finite) + 7) / 8 * 8;
   int64_t buckets = (finite + bucket_rows - 1) / bucket_rows;
   int64_t box_stride = (buckets + 7) / 8 * 8;
+  int64_t group_stride = ((buckets + group_buckets - 1) / group_buckets + 7) / 8 * 8;
   int64_t leaves = 1;
   while (leaves < buckets + 1) leaves *= 2;
   return 8 * stride * std::max(d, 2)  // x (the sort's two arrays go here first)
          + 4 * stride                   // row
          + 8 * box_stride * (2 * d + 1) + 4 * box_stride * 2  // lo, hi, top, top_row, visit
+         + 8 * group_stride * (2 * d + 1) + 4 * group_stride  // the same for groups
          + static_cast<int64_t>(sizeof(candidate)) * 2 * leaves  // tree
          + 64 * 16;  // each array's start rounded up to 64 bytes
 }
@@ -259,6 +270,8 @@ void bucket_rows_of(const mat* A, bucketed_rows& R, char* block, double* near) {
   R.stride = (static_cast<int64_t>(R.finite) + 7) / 8 * 8;
   R.buckets = (R.finite + bucket_rows - 1) / bucket_rows;
   R.box_stride = (static_cast<int64_t>(R.buckets) + 7) / 8 * 8;
+  R.groups = (R.buckets + group_buckets - 1) / group_buckets;
+  R.group_stride = (static_cast<int64_t>(R.groups) + 7) / 8 * 8;
   while (R.leaves < R.buckets + 1) R.leaves *= 2;
   char* at = block;
   // The sort's two arrays of items live where x goes later: 16 bytes a
@@ -274,6 +287,10 @@ void bucket_rows_of(const mat* A, bucketed_rows& R, char* block, double* near) {
   R.top = carve<double>(at, R.box_stride);
   R.top_row = carve<int32_t>(at, R.box_stride);
   R.visit = carve<int32_t>(at, R.box_stride);
+  R.group_lo = carve<double>(at, R.group_stride * d);
+  R.group_hi = carve<double>(at, R.group_stride * d);
+  R.group_top = carve<double>(at, R.group_stride);
+  R.group_visit = carve<int32_t>(at, R.group_stride);
   R.tree = carve<candidate>(at, 2 * int64_t{R.leaves});
   uint64_t* items = reinterpret_cast<uint64_t*>(front);
   uint64_t* spare = items + R.finite;
@@ -346,6 +363,16 @@ void bucket_rows_of(const mat* A, bucketed_rows& R, char* block, double* near) {
     R.top[b] = no_distance;
     R.top_row[b] = R.row[first];
   }
+  for (int32_t g = 0; g < R.groups; ++g) {
+    const int32_t first = g * group_buckets, last = std::min(R.buckets, first + group_buckets);
+    for (int32_t j = 0; j < d; ++j) {
+      const double* lo = R.lo + j * R.box_stride;
+      const double* hi = R.hi + j * R.box_stride;
+      R.group_lo[j * R.group_stride + g] = *std::min_element(lo + first, lo + last);
+      R.group_hi[j * R.group_stride + g] = *std::max_element(hi + first, hi + last);
+    }
+    R.group_top[g] = no_distance;
+  }
   for (int32_t leaf = 0; leaf < R.leaves; ++leaf) {
     candidate c = none;
     if (leaf < R.buckets) c = {R.top[leaf], R.top_row[leaf]};
@@ -380,8 +407,20 @@ bool choose_by_buckets(const mat* A, int32_t k, int32_t* centres, vec* nearest, 
   for (int32_t j = 1; j < k; ++j) {
     const double* c = A->data + static_cast<int64_t>(centres[j - 1]) * d;
     if (row_is_finite(c, d)) {
-      int64_t visits = soa_boxes_within(level, R.lo, R.hi, R.box_stride, d, R.buckets, c, R.top,
-                                        R.visit);
+      // The buckets to visit: inside the groups that the centre may reach,
+      // those it may reach. A group's box holds its buckets' boxes and its
+      // top is their largest, so a group skipped holds no bucket to visit.
+      int64_t groups = soa_boxes_within(level, R.group_lo, R.group_hi, R.group_stride, d,
+                                        R.groups, c, R.group_top, R.group_visit);
+      int64_t visits = 0;
+      for (int64_t v = 0; v < groups; ++v) {
+        const int32_t first = R.group_visit[v] * group_buckets;
+        const int32_t count = std::min(group_buckets, R.buckets - first);
+        int64_t found = soa_boxes_within(level, R.lo + first, R.hi + first, R.box_stride, d, count,
+                                         c, R.top + first, R.visit + visits);
+        for (int64_t f = visits; f < visits + found; ++f) R.visit[f] += first;
+        visits += found;
+      }
       for (int64_t v = 0; v < visits; ++v) {
         const int32_t b = R.visit[v];
         const int64_t first = int64_t{b} * bucket_rows;
@@ -394,6 +433,11 @@ bool choose_by_buckets(const mat* A, int32_t k, int32_t* centres, vec* nearest, 
         else R.tree[R.leaves + b] = {R.top[b], R.top_row[b]};
       }
       if (visits * 8 >= R.buckets) tree_build(R);
+      for (int64_t v = 0; v < groups; ++v) {
+        const int32_t g = R.group_visit[v], first = g * group_buckets;
+        const int32_t last = std::min(R.buckets, first + group_buckets);
+        R.group_top[g] = *std::max_element(R.top + first, R.top + last);
+      }
     }
     if (R.tree[1].dist > 0.0) next = R.tree[1].row;
     centres[j] = next;

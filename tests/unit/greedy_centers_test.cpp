@@ -175,13 +175,14 @@ TEST(GreedyChooseFast, EqualsThePlainChoiceOnRandomMatrices) {
 
 TEST(GreedyChooseFast, EqualsThePlainChoiceWherePruningSkipsMostBuckets) {
   // Enough rows and centres that the automatic rule prunes, in 2 and 3
-  // dimensions; the coarse grid makes equal distances across buckets, and
-  // NaN and infinities come in one row of 50, then one of 4.
+  // dimensions, and enough buckets (157) to fill 3 groups; the coarse grid
+  // makes equal distances across buckets, and NaN and infinities come in
+  // one row of 50, then one of 4.
   std::mt19937_64 g(99);
   for (data_kind kind : {data_kind::uniform, data_kind::coarse, data_kind::clustered, data_kind::specials,
                          data_kind::count}) {
     for (int cols : {2, 3}) {
-      const int rows = 6000, k = 400;
+      const int rows = 20000, k = 400;
       std::vector<double> data = kind == data_kind::count ? make_rows(g, data_kind::specials, rows, cols, 4)
                                                           : make_rows(g, kind, rows, cols);
       expect_same_choice(data, rows, cols, k, "kind " + std::to_string(static_cast<int>(kind)) + " cols " +
