@@ -118,14 +118,7 @@ target_compile_definitions(sampled_centers_runs PRIVATE
   "SC_PREFLAGS=\"${preflags}\"" "SC_PROGRAM=\"$<TARGET_FILE:sampled_centers>\"")
 target_link_libraries(sampled_centers_runs PRIVATE GTest::gtest_main build_flags)
 add_dependencies(sampled_centers_runs sampled_centers)
-# Open MPI leaves memory unreleased at exit: under the sanitizers, leak
-# reports alone are turned off for the runs of the program (every other
-# check stays).
-set(sc_env "")
-if(ENABLE_SANITIZERS)
-  set(sc_env ENVIRONMENT ASAN_OPTIONS=detect_leaks=0)
-endif()
-gtest_discover_tests(sampled_centers_runs DISCOVERY_TIMEOUT 60 PROPERTIES LABELS cli TIMEOUT 120 ${sc_env})
+gtest_discover_tests(sampled_centers_runs DISCOVERY_TIMEOUT 60 PROPERTIES LABELS cli TIMEOUT 120)
 
 # Storage refused. Under a 2 GiB address space no process gets two lists of
 # 2^31 - 1 indices; under about 5.7 GiB every process gets its two lists of
@@ -141,12 +134,6 @@ if(NOT ENABLE_SANITIZERS)
   cli_case(${SC}.no_memory_to_gather PROGRAM ${SC} EXIT 1 LAUNCHER_NOTICES TIMEOUT 30
            LAUNCHER ${limited} 6000000 ${run3} ARGS ${SC_DATA}/four_points.txt 500000000 5 7
            LINE "error : not enough memory to gather 3 tuples of 500000000 indices")
-endif()
-
-if(ENABLE_SANITIZERS)
-  get_property(cases DIRECTORY PROPERTY TESTS)
-  list(FILTER cases INCLUDE REGEX "^${SC}\\.")
-  set_tests_properties(${cases} PROPERTIES ${sc_env})
 endif()
 
 # -h or --help as the first argument: usage and description, status 0, before
