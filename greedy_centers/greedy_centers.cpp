@@ -535,8 +535,10 @@ int main(int argc, char** argv) {
     return fail("error reading the elements of the matrix");
   }
 
+  // With no columns every row is the same point as row 0, so every centre is
+  // row 0 and the nearest distances (gigabytes for 2^31 rows) are not needed.
   vec nearest;
-  vec_malloc(&nearest, rows);
+  vec_malloc(&nearest, cols > 0 ? rows : 0);
   int32_t* centres = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * static_cast<size_t>(k)));
   if (nearest.data == nullptr || centres == nullptr) {
     std::free(centres);
@@ -546,7 +548,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  choose_centres(&A, k, centres, &nearest);
+  if (cols > 0) {
+    choose_centres(&A, k, centres, &nearest);
+  } else {
+    for (int32_t j = 0; j < k; ++j) centres[j] = 0;
+  }
 
   vec row;
   for (int32_t j = 0; j < k; ++j) {
