@@ -22,31 +22,13 @@
 #include <cstring>
 #include <numeric>
 
-#include "kernels.hpp"
+#include "sampled_centers.hpp"
 
 static_assert(sizeof(int) == sizeof(int32_t), "indices travel as MPI_INT");
-
-// One point of the plane.
-struct vec2 {
-  double x;
-  double y;
-};
-
-constexpr int32_t vec2set_capacity = 2000;
-
-// Up to 2000 points stored in place, in file order; only the first n count.
-struct vec2set {
-  vec2 points[vec2set_capacity];
-  int32_t n;
-};
 
 // Stands for the absence of any distance wherever a minimum is sought.
 constexpr double no_distance = DBL_MAX;
 
-// Fills set from the named file: "%lf %lf" pairs up to the first pair that
-// does not convert completely (end of file, text that is no number, a lone
-// last number); whatever follows is ignored. When the file cannot be opened
-// or read, or holds more than 2000 points, prints one line and returns false.
 bool vec2set_read_file(vec2set* set, const char* filename) {
   set->n = 0;
   FILE* f = std::fopen(filename, "r");
@@ -74,20 +56,14 @@ bool vec2set_read_file(vec2set* set, const char* filename) {
   return true;
 }
 
-// (a.x - b.x)^2 + (a.y - b.y)^2, each square rounded before the addition
-// (the build never fuses a multiply with an add).
+// The build never fuses a multiply with an add.
 double vec2_dist_sq(vec2 a, vec2 b) {
   double dx = a.x - b.x;
   double dy = a.y - b.y;
   return dx * dx + dy * dy;
 }
 
-// The largest, over all points, of the squared distance to the nearest of
-// centres[0..k-1]: the squared radius at which disks around the centres
-// cover the set. Both selections are strict, so a NaN distance never becomes
-// the nearest: a point with a NaN coordinate, or one whose distance to every
-// centre overflows, costs no_distance. No points cost 0.0; k = 0 costs
-// no_distance when there is a point.
+// The plain definition that every faster scoring must agree with.
 double center_cost(const vec2set* set, const int32_t* centres, int32_t k) {
   double cost = 0.0;
   for (int32_t i = 0; i < set->n; ++i) {
@@ -101,21 +77,15 @@ double center_cost(const vec2set* set, const int32_t* centres, int32_t k) {
   return cost;
 }
 
-// The seed of rank r's generator: s itself on rank 0, so that one process
-// draws exactly the tuples of srandom(s); rank r adds r * 2654435769 (2^32
-// over the golden ratio, an odd number) modulo 2^32. Since the step is odd,
-// every rank below 2^32 gets its own seed, and the streams of one run do not
-// reappear as rank 0 of a run with a nearby seed.
+// s itself on rank 0, so that one process draws exactly the tuples of
+// srandom(s); rank r adds r * 2654435769 (2^32 over the golden ratio, an odd
+// number) modulo 2^32. Since the step is odd, every rank below 2^32 gets its
+// own seed, and the streams of one run do not reappear as rank 0 of a run
+// with a nearby seed.
 unsigned int rank_seed(unsigned int s, int32_t rank) {
   return s + static_cast<unsigned int>(rank) * 2654435769u;
 }
 
-// Draws m tuples of k indices from the C library generator, each index
-// random() % n on its 64-bit value, scores each with center_cost and leaves
-// the first of the cheapest in centres; returns its cost. centres always ends
-// holding a drawn tuple: the first one when none costs less than no_distance
-// (a NaN coordinate, or overflow). Needs n >= 1 and m >= 1; trial is scratch
-// space for k indices.
 double sample_best(const vec2set* set, int32_t k, int32_t m, int32_t* trial, int32_t* centres) {
   double best = no_distance;
   for (int32_t t = 0; t < m; ++t) {
@@ -129,9 +99,6 @@ double sample_best(const vec2set* set, int32_t k, int32_t m, int32_t* trial, int
   return best;
 }
 
-// Scores each of the count tuples of k indices in gathered again and returns
-// the position of the cheapest, the lowest among equals, with its cost in
-// *cost. When none costs less than no_distance, that is tuple 0.
 int32_t best_gathered(const vec2set* set, const int32_t* gathered, int32_t count, int32_t k,
                       double* cost) {
   int32_t best = 0;
@@ -161,27 +128,12 @@ int32_t best_gathered(const vec2set* set, const int32_t* gathered, int32_t count
 // the best cost so far: the cost only grows from there, so the tuple could
 // not replace the best, and the choice is the one full scoring makes.
 
-// Points per block, the step of the vector kernels: 4 vectors of 8 lanes.
-constexpr int32_t cover_block = 32;
-constexpr int32_t vec2cols_capacity =
-    (vec2set_capacity + cover_block - 1) / cover_block * cover_block;
-
-// The points of a set laid out by coordinate for vector lanes, in an order
-// that spreads the file's order (point (i * step) mod n at position i, step
-// near n / 1.618 and prime to n), so that the first blocks scored are
-// scattered over the set even when the file is sorted: a tuple's far points
-// then turn up, and stop its scoring, early. The layout is padded to a whole
-// number of blocks with copies of one point (a copy is exactly as near to
-// each centre as its original, so the largest nearest distance is the
-// same). Centres are looked up by index in the set's own points.
-struct vec2cols {
-  alignas(64) double x[vec2cols_capacity];
-  alignas(64) double y[vec2cols_capacity];
-  int32_t n;           // the set's points
-  int32_t count;       // n rounded up to a whole block (0 when n is 0)
-  const vec2* points;  // the set's points in file order (borrowed)
-};
-
+// Point (i * step) mod n goes to position i, with step near n / 1.618 and
+// prime to n: the first blocks scored are then scattered over the set even
+// when the file is sorted, so a tuple's far points turn up, and stop its
+// scoring, early. The padding holds copies of one point: a copy is exactly
+// as near to each centre as its original, so the largest nearest distance is
+// the same.
 void vec2cols_fill(vec2cols* cols, const vec2set* set) {
   const int32_t n = set->n;
   cols->n = n;
@@ -328,11 +280,6 @@ __attribute__((target("avx2"))) double cover_avx2(const vec2cols* cols, const in
 
 }  // namespace
 
-// The coverage cost of centres[0..k-1] (indices of points of cols) as
-// center_cost computes it, unless the running cost reaches stop first:
-// scoring then stops, and the value returned is that running cost, no less
-// than stop. So the result is below stop exactly when the cost is, and then
-// it is the cost; with stop = INFINITY it is always the cost.
 double vec2cols_cover_cost(simd_level level, const vec2cols* cols, const int32_t* centres,
                            int32_t k, double stop) {
   switch (level) {
@@ -345,10 +292,9 @@ double vec2cols_cover_cost(simd_level level, const vec2cols* cols, const int32_t
   }
 }
 
-// sample_best, scoring on `level`: the same draws, the same tuple left in
-// centres, the same cost returned. The first tuple is kept whatever it
-// costs, so it is scored in full; a later one only replaces the best by
-// costing less, so its scoring stops at the best cost so far.
+// The first tuple is kept whatever it costs, so it is scored in full; a
+// later one only replaces the best by costing less, so its scoring stops at
+// the best cost so far.
 double sample_best_fast(const vec2set* set, int32_t k, int32_t m, int32_t* trial, int32_t* centres,
                         simd_level level) {
   vec2cols cols;
@@ -365,8 +311,7 @@ double sample_best_fast(const vec2set* set, int32_t k, int32_t m, int32_t* trial
   return best;
 }
 
-// best_gathered, scoring on `level`; every tuple is scored in full, since
-// the winner's cost is printed.
+// Every tuple is scored in full, since the winner's cost is printed.
 int32_t best_gathered_fast(const vec2set* set, const int32_t* gathered, int32_t count, int32_t k,
                            double* cost, simd_level level) {
   vec2cols cols;
@@ -383,8 +328,8 @@ int32_t best_gathered_fast(const vec2set* set, const int32_t* gathered, int32_t 
   return best;
 }
 
-// The four report lines. m * P is counted in 64 bits, so the number is right
-// past 2^31 and reads as before below it.
+// m * P is counted in 64 bits, so the number is right past 2^31 and reads as
+// before below it.
 void print_report(int32_t k, int32_t m, int32_t processes, double seconds, double cost,
                   const int32_t* centres) {
   std::printf("number of %d-tuples checked = %" PRId64 "\n", k, static_cast<int64_t>(m) * processes);
