@@ -2,6 +2,7 @@
 // sets as bench/run (points.hpp). Not part of the tests.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "kernels.hpp"
 #include "matvec.hpp"
 #include "points.hpp"
+#include "sampled_centers.hpp"
 
 enum class prune_rule { never, automatic, always };
 void greedy_choose(const mat* A, int32_t k, int32_t* centres, vec* nearest);
@@ -104,8 +106,77 @@ void BM_boxes(benchmark::State& state) {
   state.SetLabel(simd_name(level));
 }
 
+// 2000 points of the plane (the most a point file holds), uniform or clustered.
+const vec2set& planar_points(point_kind kind) {
+  static vec2set sets[2];
+  vec2set& set = sets[static_cast<int>(kind)];
+  if (set.n == 0) {
+    std::vector<double> xy = make_points(kind, vec2set_capacity, 2, 3);
+    set.n = vec2set_capacity;
+    for (int32_t i = 0; i < set.n; ++i) set.points[i] = vec2{xy[2 * i], xy[2 * i + 1]};
+  }
+  return set;
+}
+
+// The full coverage cost of 10 centres over 2000 points, on a level, or
+// center_cost itself (argument -1). Items: distances computed.
+void BM_cover(benchmark::State& state) {
+  const int level_arg = static_cast<int>(state.range(0));
+  const auto level = static_cast<simd_level>(level_arg < 0 ? 0 : level_arg);
+  if (!simd_runs(level)) {
+    state.SkipWithError("level not supported here");
+    return;
+  }
+  const int32_t k = 10;
+  const vec2set& set = planar_points(point_kind::uniform);
+  static vec2cols cols;
+  vec2cols_fill(&cols, &set);
+  std::vector<int32_t> tuples(64 * k);
+  uint64_t z = 5;
+  for (int32_t& c : tuples) c = static_cast<int32_t>((z = z * 6364136223846793005ull + 1) >> 33) % set.n;
+  int64_t t = 0;
+  for (auto _ : state) {
+    const int32_t* tuple = tuples.data() + (t++ % 64) * k;
+    double cost = level_arg < 0 ? center_cost(&set, tuple, k)
+                                : vec2cols_cover_cost(level, &cols, tuple, k, INFINITY);
+    benchmark::DoNotOptimize(cost);
+  }
+  state.SetItemsProcessed(state.iterations() * set.n * k);
+  state.SetLabel(level_arg < 0 ? "center_cost" : simd_name(level));
+}
+
+// One process's sampling as sampled_centers runs it: m = 20000 tuples of
+// k = 10 over 2000 points, from srandom(1). Arguments: kind (0 uniform,
+// 1 clustered), path (0 plain: sample_best; 1 fast: sample_best_fast), level.
+void BM_sample(benchmark::State& state) {
+  const auto kind = static_cast<point_kind>(state.range(0));
+  const bool fast = state.range(1) == 1;
+  const auto level = static_cast<simd_level>(state.range(2));
+  if (!simd_runs(level)) {
+    state.SkipWithError("level not supported here");
+    return;
+  }
+  const int32_t k = 10, m = 20000;
+  const vec2set& set = planar_points(kind);
+  std::vector<int32_t> trial(k), centres(k);
+  for (auto _ : state) {
+    srandom(1);
+    double cost = fast ? sample_best_fast(&set, k, m, trial.data(), centres.data(), level)
+                       : sample_best(&set, k, m, trial.data(), centres.data());
+    benchmark::DoNotOptimize(cost);
+  }
+  state.SetLabel(std::string(kind == point_kind::uniform ? "uniform " : "clustered ") +
+                 (fast ? std::string("fast ") + simd_name(level) : "plain"));
+}
+
 }  // namespace
 
+BENCHMARK(BM_cover)->DenseRange(-1, 2);
+BENCHMARK(BM_sample)
+    ->ArgsProduct({{0, 1}, {1}, {0, 1, 2}})
+    ->Args({0, 0, 0})
+    ->Args({1, 0, 0})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fold)->ArgsProduct({{0, 1, 2}, {1000000}, {3, 16}});
 BENCHMARK(BM_boxes)->ArgsProduct({{0, 1, 2}, {16384}, {3}});
 BENCHMARK(BM_choose)

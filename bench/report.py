@@ -4,7 +4,9 @@ Usage: python3 bench/report.py BUILD_DIR
 
 Whole runs are timed from outside (wall time of the process, standard input
 from a file, standard output discarded); the choice alone comes from
-kernels_bench (Google Benchmark, in-process). NumPy and Open3D, when the
+kernels_bench (Google Benchmark, in-process). sampled_centers is timed by its
+own wall-time line (a one-process job, started without mpirun), on 2000
+points from gen_points. NumPy and Open3D, when the
 Debian packages python3-numpy / python3-open3d are installed, are timed
 in-process on the same files. BENCH_REPEATS sets the runs per measurement
 (default 5; 3 for the slow plain runs).
@@ -25,7 +27,7 @@ N, D, K = 1_000_000, 3, 1000
 
 
 def exe(name):
-    for sub in ("greedy_centers", "bench"):
+    for sub in ("greedy_centers", "sampled_centers", "gen_points", "bench"):
         path = os.path.join(BUILD, sub, name)
         if os.path.exists(path):
             return path
@@ -109,6 +111,48 @@ def google_benchmark():
     return report["context"].get("simd_best", "plain"), medians
 
 
+SC_N, SC_K, SC_M, SC_SEED = 2000, 10, 20000, 1
+
+
+def make_point_file(shape, seed):
+    """2000 points of the plane from the suite's generator (gen_points)."""
+    path = os.path.join(DATA, f"{shape}_{SC_N}_points.txt")
+    if not os.path.exists(path):
+        os.makedirs(DATA, exist_ok=True)
+        with open(path + ".tmp", "wb") as out:
+            subprocess.run([exe("gen_points"), "-f", "points", shape, str(SC_N), "2", str(seed)],
+                           stdout=out, check=True)
+        os.replace(path + ".tmp", path)
+    return path
+
+
+def sampled_median(program, path, repeats):
+    """Median of the program's own wall-time line (a one-process job started
+    without mpirun), and its other three lines."""
+    times, rest = [], None
+    for _ in range(repeats):
+        done = subprocess.run([program, path, str(SC_K), str(SC_M), str(SC_SEED)],
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, check=True)
+        lines = done.stdout.splitlines()
+        times.append(float(lines[1].split("=")[1].split()[0]))
+        rest = lines[:1] + lines[2:]
+    return statistics.median(times), rest
+
+
+def sampled_rows():
+    rows = []
+    fast, plain = exe("sampled_centers"), exe("sampled_centers_plain")
+    for shape, seed in (("uniform", 1), ("clusters", 2)):
+        path = make_point_file(shape, seed)
+        t_fast, out_fast = sampled_median(fast, path, max(REPEATS, 11))
+        t_plain, out_plain = sampled_median(plain, path, min(REPEATS, 3))
+        same = "yes" if out_fast == out_plain else "NO"
+        rows.append((f"`sampled_centers file {SC_K} {SC_M} {SC_SEED}`, {SC_N} points, {shape}, "
+                     "wall-time line", f"{t_fast:.4f} s", f"{t_plain:.4f} s", ratio(t_plain, t_fast),
+                     "", same, "≤ 0.0100 s"))
+    return rows
+
+
 def fmt(seconds):
     return "—" if seconds is None else f"{seconds:.3f} s"
 
@@ -151,7 +195,10 @@ def main():
         rows.append((f"choice alone, {kind} (pruned; one vector pass per centre: {fmt(c_pass)})",
                      fmt(c_fast), fmt(c_plain), ratio(c_plain, c_fast), "", "", "≤ 0.300 s"))
 
-    print(f"\nMedians of {REPEATS} runs (3 for plain whole runs); vector level {level}; "
+    rows += sampled_rows()
+
+    print(f"\nMedians of {REPEATS} runs (3 for plain whole runs, {max(REPEATS, 11)} for the short "
+          f"sampled_centers runs); vector level {level}; "
           f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores.\n")
     print("| work | fast | plain | plain / fast | people use today | same output | target |")
     print("|---|---|---|---|---|---|---|")

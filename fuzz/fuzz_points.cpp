@@ -1,29 +1,19 @@
 // Any bytes as the point file of sampled_centers: the reader ends with a set
 // of at most 2000 points or one error line, and the coverage cost of any tuple
 // of them is a squared distance (never NaN, never negative, never above the
-// largest double). The first byte picks k, the next k bytes the centres; the
-// rest is the file.
+// largest double), which every vector level scores to the same bits. The
+// first byte picks k, the next k bytes the centres; the rest is the file.
+//
+// The program's source, with main renamed by a compile definition.
+#include "sampled_centers.cpp"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <bit>
 #include <string>
 #include <vector>
-
-struct vec2 {
-  double x;
-  double y;
-};
-struct vec2set {
-  vec2 points[2000];
-  int32_t n;
-};
-bool vec2set_read_file(vec2set* set, const char* filename);
-double center_cost(const vec2set* set, const int32_t* centres, int32_t k);
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   int null = open("/dev/null", O_WRONLY);
@@ -53,5 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t j = 0; j < k; ++j) centres[j] = picks[j] % set.n;
   double cost = center_cost(&set, centres.data(), static_cast<int32_t>(k));
   if (std::isnan(cost) || cost < 0.0 || cost > 1.7976931348623157e308) std::abort();
+
+  // The vector levels: the same bits in full, and stopped early only where
+  // a best of the reversed tuple's cost could not be beaten.
+  std::vector<int32_t> reversed(centres.rbegin(), centres.rend());
+  reversed.resize(k / 2);
+  double stop = center_cost(&set, reversed.data(), static_cast<int32_t>(reversed.size()));
+  static vec2cols cols;
+  vec2cols_fill(&cols, &set);
+  for (simd_level level : {simd_level::plain, simd_level::avx2, simd_level::avx512}) {
+    if (!simd_runs(level)) continue;
+    int32_t kk = static_cast<int32_t>(k);
+    double full = vec2cols_cover_cost(level, &cols, centres.data(), kk, INFINITY);
+    if (std::bit_cast<uint64_t>(full) != std::bit_cast<uint64_t>(cost)) std::abort();
+    double early = vec2cols_cover_cost(level, &cols, centres.data(), kk, stop);
+    if ((stop > early) != (stop > cost) || (stop > cost && early != cost)) std::abort();
+  }
   return 0;
 }

@@ -7,11 +7,13 @@ set(CLI_DATA ${CMAKE_CURRENT_LIST_DIR}/data)
 
 # A program with a twin target <program>_plain (the same program built on its
 # plain path) gets every case twice: <name> on the program, <name>.plain on the twin.
+# In LAUNCHER, @PROGRAM@ stands for the program of the variant, for launcher
+# lines that start it more than once (an MPI job of several parts).
 function(cli_case name)
   cmake_parse_arguments(C "LAUNCHER_NOTICES" "PROGRAM;INPUT;INPUT_TEXT;EXIT;EXPECT;LINE;REPEAT;MATCH;TIMEOUT"
                         "ARGS;LAUNCHER" ${ARGN})
   string(REPLACE ";" "|" args "${C_ARGS}")
-  string(REPLACE ";" "|" launcher "${C_LAUNCHER}")
+  string(REPLACE ";" "|" launcher_line "${C_LAUNCHER}")
   set(variants "${name}=${C_PROGRAM}")
   if(TARGET ${C_PROGRAM}_plain)
     list(APPEND variants "${name}.plain=${C_PROGRAM}_plain")
@@ -20,6 +22,7 @@ function(cli_case name)
     string(REPLACE "=" ";" parts "${variant}")
     list(GET parts 0 test_name)
     list(GET parts 1 program)
+    string(REPLACE "@PROGRAM@" "$<TARGET_FILE:${program}>" launcher "${launcher_line}")
     set(work ${CMAKE_CURRENT_BINARY_DIR}/cases/${test_name})
     file(MAKE_DIRECTORY ${work})
     set(defs -DPROGRAM=$<TARGET_FILE:${program}> "-DARGS=${args}" "-DLAUNCHER=${launcher}"

@@ -40,7 +40,7 @@ foreach(p 1 2 3)
   # end the job before every process has printed it.
   cli_case(${SC}.too_few_arguments_np${p} PROGRAM ${SC} LAUNCHER ${run} EXIT 1 LAUNCHER_NOTICES
            ARGS ${SC_DATA}/four_points.txt 2 50
-           MATCH "(Command usage : [^\n]*sampled_centers filename k m s\n)+")
+           MATCH "(Command usage : [^\n]*sampled_centers(_plain)? filename k m s\n)+")
   #            name | file | k | m | line (@ stands for the file)
   foreach(case "missing_file|missing.txt|2|5|error : could not open file @ for reading"
                "directory|.|2|5|error : could not read file @"
@@ -78,7 +78,7 @@ cli_case(${SC}.points_2000 PROGRAM ${SC} LAUNCHER ${run} EXIT 0 ARGS ${SC_2000} 
 # The same failures without a launcher (a one-process job of its own): the
 # program itself writes nothing on standard error.
 cli_case(${SC}.alone_usage PROGRAM ${SC} EXIT 1 ARGS a b c
-         MATCH "Command usage : [^\n]*sampled_centers filename k m s\n")
+         MATCH "Command usage : [^\n]*sampled_centers(_plain)? filename k m s\n")
 cli_case(${SC}.alone_missing_file PROGRAM ${SC} EXIT 1 ARGS ${SC_DATA}/missing.txt 2 5 7
          LINE "error : could not open file ${SC_DATA}/missing.txt for reading")
 cli_case(${SC}.alone_k_negative PROGRAM ${SC} EXIT 1 ARGS ${SC_DATA}/four_points.txt -1 5 7
@@ -88,11 +88,12 @@ cli_case(${SC}.alone_four_points PROGRAM ${SC} EXIT 0 ARGS ${SC_DATA}/four_point
 
 # A failure on one process only (each part of the job gets its own arguments):
 # the others must not be left waiting for it in the gather. Only the failing
-# process has something to say; the job ends with status 1.
+# process has something to say; the job ends with status 1. Every part of the
+# job runs the same build (@PROGRAM@: the program, or its plain twin).
 set(good ${SC_DATA}/four_points.txt 2 5 7)
 set(missing ${SC_DATA}/missing.txt 2 5 7)
 set(MISSING_LINE "error : could not open file ${SC_DATA}/missing.txt for reading")
-set(app $<TARGET_FILE:${SC}>)
+set(app @PROGRAM@)
 set(np ${MPIEXEC_NUMPROC_FLAG})
 cli_case(${SC}.only_rank1_fails PROGRAM ${SC} ARGS ${missing} EXIT 1 LAUNCHER_NOTICES TIMEOUT 30
          LAUNCHER ${MPIEXEC_EXECUTABLE} --oversubscribe ${MPIEXEC_PREFLAGS} ${np} 1 ${app} ${good} : ${np} 1
@@ -115,9 +116,10 @@ add_executable(sampled_centers_runs sampled_centers_runs.cpp)
 target_include_directories(sampled_centers_runs PRIVATE ${PROJECT_SOURCE_DIR}/tests/unit)
 target_compile_definitions(sampled_centers_runs PRIVATE
   "SC_MPIEXEC=\"${MPIEXEC_EXECUTABLE}\"" "SC_NUMPROC_FLAG=\"${MPIEXEC_NUMPROC_FLAG}\""
-  "SC_PREFLAGS=\"${preflags}\"" "SC_PROGRAM=\"$<TARGET_FILE:sampled_centers>\"")
+  "SC_PREFLAGS=\"${preflags}\"" "SC_PROGRAM=\"$<TARGET_FILE:sampled_centers>\""
+  "SC_PROGRAM_PLAIN=\"$<TARGET_FILE:sampled_centers_plain>\"")
 target_link_libraries(sampled_centers_runs PRIVATE GTest::gtest_main build_flags)
-add_dependencies(sampled_centers_runs sampled_centers)
+add_dependencies(sampled_centers_runs sampled_centers sampled_centers_plain)
 gtest_discover_tests(sampled_centers_runs DISCOVERY_TIMEOUT 60 PROPERTIES LABELS cli TIMEOUT 120)
 
 # Storage refused. Under a 2 GiB address space no process gets two lists of

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <set>
@@ -228,6 +229,198 @@ TEST(BestGathered, RescoresAndGivesTiesToTheLowestRank) {
   int32_t any[] = {1, 0};
   EXPECT_EQ(best_gathered(&set, any, 2, 1, &cost), 0);
   EXPECT_TRUE(same_bits(cost, DBL_MAX));
+}
+
+// ---- the fast scoring ----------------------------------------------------------
+
+std::vector<simd_level> levels_here() {
+  std::vector<simd_level> out;
+  for (simd_level l : {simd_level::plain, simd_level::avx2, simd_level::avx512})
+    if (simd_runs(l)) out.push_back(l);
+  return out;
+}
+
+// Sizes that reach every tail of the blocks of 32 points and the steps of 16.
+const int32_t set_sizes[] = {1, 2, 15, 16, 17, 31, 32, 33, 67, 2000};
+
+// n points: scattered (kind 0), on a coarse grid so that ties and repeated
+// points are common (kind 1), or either with a few specials (kinds 2, 3):
+// NaN, infinities, and coordinates of 1e200 whose squares overflow.
+void mixed_set(std::mt19937_64& g, int32_t n, int kind, vec2set* set) {
+  std::uniform_real_distribution<double> u(-50, 50);
+  set->n = n;
+  for (int32_t i = 0; i < n; ++i) {
+    vec2& p = set->points[i];
+    if (kind % 2 == 0)
+      p = vec2{u(g), u(g)};
+    else
+      p = vec2{static_cast<double>(g() % 4), static_cast<double>(g() % 3)};
+    if (kind >= 2 && g() % 24 == 0) {
+      double special[] = {NAN, INFINITY, -INFINITY, 1e200, -1e200};
+      (g() % 2 ? p.x : p.y) = special[g() % 5];
+    }
+  }
+}
+
+std::vector<int32_t> random_tuple(std::mt19937_64& g, int32_t n, int32_t k) {
+  std::vector<int32_t> tuple(k);
+  for (int32_t& c : tuple) c = static_cast<int32_t>(g() % static_cast<uint64_t>(n));
+  if (k >= 2 && g() % 3 == 0) tuple[k - 1] = tuple[0];  // a centre named twice
+  return tuple;
+}
+
+TEST(Vec2colsFill, HoldsEveryPointOnceThenCopiesToAWholeBlock) {
+  static vec2set set;
+  static vec2cols cols;
+  std::vector<int32_t> sizes = {0, 1999, 2000, 1000, 1024, 1155};
+  for (int32_t n = 1; n <= 70; ++n) sizes.push_back(n);
+  for (int32_t n : sizes) {
+    set.n = n;
+    for (int32_t i = 0; i < n; ++i) set.points[i] = vec2{static_cast<double>(i), -0.5 * i};
+    vec2cols_fill(&cols, &set);
+    ASSERT_EQ(cols.n, n);
+    ASSERT_EQ(cols.count % 32, 0) << n;
+    ASSERT_TRUE(cols.count >= n && cols.count < n + 32) << n;
+    std::vector<int32_t> seen(n, 0);
+    for (int32_t i = 0; i < cols.count; ++i) {
+      int32_t at = static_cast<int32_t>(cols.x[i]);
+      ASSERT_TRUE(at >= 0 && at < n && same_bits(cols.y[i], -0.5 * at)) << n << " position " << i;
+      if (i < n) ++seen[at];
+    }
+    ASSERT_EQ(std::count(seen.begin(), seen.end(), 1), n) << n;
+  }
+}
+
+TEST(Vec2colsCoverCost, EveryLevelEqualsCenterCostAndStopsOnlyWhereTheChoiceAllows) {
+  static vec2set set;
+  static vec2cols cols;
+  std::mt19937_64 g(31);
+  for (int32_t n : set_sizes) {
+    for (int kind = 0; kind < 4; ++kind) {
+      mixed_set(g, n, kind, &set);
+      vec2cols_fill(&cols, &set);
+      for (int trial = 0; trial < 6; ++trial) {
+        int32_t k = static_cast<int32_t>(g() % 12);
+        std::vector<int32_t> tuple = random_tuple(g, n, k);
+        const double full = center_cost(&set, tuple.data(), k);
+        std::vector<int32_t> other = random_tuple(g, n, k);
+        // Limits at, just around, well below and above the cost, and the
+        // cost of another tuple (as in the sampling).
+        const double stops[] = {full, std::nextafter(full, 0.0), std::nextafter(full, INFINITY),
+                                full / 2, 0.0, DBL_MAX, center_cost(&set, other.data(), k)};
+        for (simd_level level : levels_here()) {
+          SCOPED_TRACE(testing::Message() << simd_name(level) << " n " << n << " kind " << kind
+                                          << " k " << k);
+          ASSERT_TRUE(same_bits(vec2cols_cover_cost(level, &cols, tuple.data(), k, INFINITY), full));
+          for (double stop : stops) {
+            double got = vec2cols_cover_cost(level, &cols, tuple.data(), k, stop);
+            // The tuple beats a best of `stop` exactly when its cost does,
+            // and then the cost is exact.
+            ASSERT_EQ(stop > got, stop > full) << std::hexfloat << stop;
+            if (stop > full) {
+              ASSERT_TRUE(same_bits(got, full));
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Vec2colsCoverCost, RoundsEachSquareBeforeAdding) {
+  // The pair of Vec2DistSq above, once per lane: fused, the cost would end
+  // one unit lower.
+  static vec2set set;
+  static vec2cols cols;
+  const vec2 a{0x1.fbb6899faf82p+0, -0x1.95ecef6f27p-5}, b{-0x1.352c9386bb1a8p+2, -0x1.2e7fd3e5792dp+2};
+  std::vector<vec2> points(40, a);
+  points[0] = b;
+  fill(&set, points);
+  vec2cols_fill(&cols, &set);
+  int32_t centre[] = {0};
+  for (simd_level level : levels_here())
+    EXPECT_TRUE(same_bits(vec2cols_cover_cost(level, &cols, centre, 1, INFINITY), 0x1.1139a3fedab7p+6))
+        << simd_name(level);
+}
+
+TEST(SampleBestFast, DrawsAndKeepsExactlyWhatSampleBestDoes) {
+  static vec2set set;
+  std::mt19937_64 g(43);
+  for (int trial = 0; trial < 120; ++trial) {
+    int32_t n = trial % 3 == 0 ? set_sizes[trial / 3 % std::size(set_sizes)]
+                               : 1 + static_cast<int32_t>(g() % 100);
+    mixed_set(g, n, trial % 4, &set);
+    // Sometimes a NaN point: no tuple costs less than the most, and the
+    // first one drawn must stand.
+    if (trial % 5 == 0) set.points[g() % n].y = NAN;
+    int32_t k = static_cast<int32_t>(g() % 7);
+    int32_t m = 1 + static_cast<int32_t>(g() % (n == 2000 ? 300 : 60));
+    unsigned int s = static_cast<unsigned int>(g());
+    std::vector<int32_t> space(k + 1), want(k + 1, -1);
+    srandom(s);
+    double want_cost = sample_best(&set, k, m, space.data(), want.data());
+    long want_next = random();
+    for (simd_level level : levels_here()) {
+      SCOPED_TRACE(testing::Message() << simd_name(level) << " trial " << trial << " n " << n);
+      std::vector<int32_t> got(k + 1, -1);
+      srandom(s);
+      double cost = sample_best_fast(&set, k, m, space.data(), got.data(), level);
+      EXPECT_EQ(random(), want_next);  // the same number of draws
+      EXPECT_EQ(got, want);
+      EXPECT_TRUE(same_bits(cost, want_cost));
+    }
+  }
+}
+
+TEST(SampleBestFast, KeepsTheFirstCheapestOnLargeSortedAndClusteredSets) {
+  // 2000 points sorted along x, and in tight clusters: many ties in cost.
+  static vec2set set;
+  std::mt19937_64 g(59);
+  std::uniform_real_distribution<double> u(0, 1000);
+  std::vector<vec2> sorted(2000), clustered(2000);
+  for (vec2& p : sorted) p = vec2{u(g), u(g)};
+  std::sort(sorted.begin(), sorted.end(), [](vec2 a, vec2 b) { return a.x < b.x; });
+  for (vec2& p : clustered) p = vec2{static_cast<double>(g() % 5 * 100 + g() % 2), static_cast<double>(g() % 3)};
+  for (const std::vector<vec2>* points : {&sorted, &clustered}) {
+    fill(&set, *points);
+    for (int32_t k : {1, 3, 10}) {
+      std::vector<int32_t> space(k), want(k), got(k);
+      srandom(k);
+      double want_cost = sample_best(&set, k, 500, space.data(), want.data());
+      for (simd_level level : levels_here()) {
+        srandom(k);
+        EXPECT_TRUE(same_bits(sample_best_fast(&set, k, 500, space.data(), got.data(), level), want_cost));
+        EXPECT_EQ(got, want) << simd_name(level) << " k " << k;
+      }
+    }
+  }
+}
+
+TEST(BestGatheredFast, RescoresInFullAndChoosesAsBestGathered) {
+  static vec2set set;
+  std::mt19937_64 g(67);
+  for (int trial = 0; trial < 80; ++trial) {
+    int32_t n = set_sizes[trial % std::size(set_sizes)];
+    mixed_set(g, n, trial % 4, &set);
+    int32_t k = static_cast<int32_t>(g() % 5), count = 1 + static_cast<int32_t>(g() % 5);
+    std::vector<int32_t> gathered;
+    for (int32_t r = 0; r < count; ++r) {
+      // Often a repeat of an earlier rank's tuple: ties go to the lowest rank.
+      std::vector<int32_t> tuple = r > 0 && g() % 3 == 0
+                                       ? std::vector<int32_t>(gathered.begin(), gathered.begin() + k)
+                                       : random_tuple(g, n, k);
+      gathered.insert(gathered.end(), tuple.begin(), tuple.end());
+    }
+    gathered.push_back(-1);  // k = 0 still hands over a buffer
+    double want_cost = 0;
+    int32_t want = best_gathered(&set, gathered.data(), count, k, &want_cost);
+    for (simd_level level : levels_here()) {
+      double cost = 0;
+      EXPECT_EQ(best_gathered_fast(&set, gathered.data(), count, k, &cost, level), want)
+          << simd_name(level) << " trial " << trial;
+      EXPECT_TRUE(same_bits(cost, want_cost)) << simd_name(level) << " trial " << trial;
+    }
+  }
 }
 
 TEST(RankSeed, KeepsTheSeedOnRankZeroAndGivesEveryRankItsOwn) {
