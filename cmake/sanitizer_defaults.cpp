@@ -8,9 +8,33 @@ extern "C" {
 // would map and poison the shadow of many gigabytes first.
 const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=4096:detect_leaks=1:"
-         "abort_on_error=0:exitcode=86";
+         "abort_on_error=0:exitcode=86"
+#ifdef SANITIZE_OPEN_MPI_PROGRAM
+         // Open MPI's allocations pass through components it loads and
+         // unloads itself, built without frame pointers: only the slow
+         // unwinder's stacks reach the Open MPI library that made them.
+         ":fast_unwind_on_malloc=0"
+#endif
+      ;
 }
 
 const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+
+const char* __lsan_default_options() { return "print_suppressions=0"; }
+
+#ifdef SANITIZE_OPEN_MPI_PROGRAM
+// Open MPI keeps what MPI_Init set up (its components, its runtime's
+// registry, hwloc's topology, libevent's bases) until the process ends. A
+// leak is ignored only when one of these libraries made the allocation;
+// anything the program allocates itself is still reported.
+const char* __lsan_default_suppressions() {
+  return "leak:libmpi.so\n"
+         "leak:libopen-pal.so\n"
+         "leak:libopen-rte.so\n"
+         "leak:libhwloc.so\n"
+         "leak:libevent\n"
+         "leak:libpmix.so\n";
+}
+#endif
 
 }  // extern "C"

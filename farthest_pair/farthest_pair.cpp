@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "matvec.hpp"
 
@@ -195,12 +196,27 @@ static bool parse_threads(const char* text, int32_t* threads) {
   return true;
 }
 
+static const char help_text[] =
+    "usage : farthest_pair [T] < matrix\n"
+    "\n"
+    "Searches every pair of rows of a matrix read from standard input for the two\n"
+    "rows farthest apart, on T OpenMP threads (default 1; thread t takes rows t,\n"
+    "t + T, ...), and prints one item of a scaling series: \"(T,seconds),\" with\n"
+    "four decimals and no newline. The time covers reading the matrix and the\n"
+    "search. The matrix is two integers, rows and columns, then the elements row\n"
+    "after row. Exits with 0 after the item; bad input prints one line and exits\n"
+    "with 1.\n";
+
 static int fail(const char* line) {
   std::printf("%s\n", line);
   return 1;
 }
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help"))) {
+    std::fputs(help_text, stdout);
+    return 0;
+  }
   // Exactly one argument sets T; with none or several, T stays 1.
   int32_t threads = 1;
   if (argc == 2 && !parse_threads(argv[1], &threads))

@@ -38,7 +38,8 @@ void mat_calloc(mat* A, int32_t rows, int32_t cols);
 void mat_free(mat* A);
 // Makes v a view of row i (v->n = cols); no bounds test, no copy.
 void mat_get_row(const mat* A, vec* v, int32_t i);
-// Fills the matrix from standard input, row 0 first, each row by vec_read.
+// Fills the matrix from standard input, row 0 first, as vec_read on each row
+// in turn would.
 // Returns how many elements converted; rows * cols means the body was whole.
 int64_t mat_read(mat* A);
 // Reads the shape line ("%d %d": rows, then columns) from standard input.

@@ -246,12 +246,47 @@ scan_status next_value(Scan scan, T* value) {
 
 }  // namespace
 
+// The common case, taken straight from the buffer: a number that starts
+// with a digit, '.' or "-" and a digit or '.', that std::from_chars takes
+// whole, and that white space follows inside the buffer. The white space
+// ends the text "%lf" consumes, so it consumes exactly what from_chars took
+// and stores the same correctly rounded value. Anything else (signs '+',
+// hex, inf, nan, values out of range, malformed text, a number that reaches
+// the end of the buffer) returns false and is left to scan_double. On
+// success *p is moved past the number, not past the white space after it.
+static inline bool quick_double(const char** p, const char* last, double* value) {
+  const char* s = *p;
+  const char* q = s + (*s == '-');
+  if (q == last || !(is_digit(static_cast<unsigned char>(*q)) || *q == '.')) return false;
+  auto r = std::from_chars(s, last, *value);
+  if (r.ec != std::errc() || r.ptr == last || !is_space(static_cast<unsigned char>(*r.ptr)))
+    return false;
+  *p = r.ptr;
+  return true;
+}
+
 int64_t stdin_read_doubles(double* out, int64_t n) {
   if (in.data == nullptr) refill();
   int64_t converted = 0;
-  for (int64_t i = 0; i < n; ++i) {
+  int64_t i = 0;
+  while (i < n) {
+    const char* p = in.data + in.pos;
+    const char* last = in.data + in.len;
+    for (; i < n; ++i) {
+      while (p < last && is_space(static_cast<unsigned char>(*p))) ++p;
+      if (p == last) break;
+      double v;
+      if (!quick_double(&p, last, &v)) break;
+      out[i] = v;
+      ++converted;
+    }
+    in.pos = static_cast<size_t>(p - in.data);
+    if (i == n) break;
+
+    // Everything else, one number at a time, with refills.
     size_t before = in.pos;
     scan_status s = next_value(scan_double, &out[i]);
+    ++i;
     if (s == scan_status::converted) {
       ++converted;
     } else if (s == scan_status::end_of_input ||

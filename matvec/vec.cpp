@@ -1,24 +1,40 @@
 #include <cstdio>
 #include <cstdlib>
+#include <sys/mman.h>
 
 #include "internal.hpp"
+#include "kernels.hpp"
 #include "matvec.hpp"
 
-// Storage is 64-byte aligned so that vector kernels may load whole cache
-// lines; at least one byte is asked for, so null always means failure.
+static constexpr size_t huge_page = size_t{1} << 21;
+
+void* work_alloc(int64_t bytes) {
+  if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX - huge_page) return nullptr;
+  size_t size = static_cast<size_t>(bytes);
+  void* p = nullptr;
+  if (size >= 2 * huge_page) {
+    // Aligned to 2 MiB and offered for huge pages: filling a block of many
+    // megabytes then takes a few hundred page faults instead of one per 4 KiB.
+    size = (size + huge_page - 1) / huge_page * huge_page;
+    p = std::aligned_alloc(huge_page, size);
+    if (p != nullptr) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; refusal is harmless
+  } else {
+    // At least one byte is asked for, so null always means failure.
+    size = size == 0 ? 64 : (size + 63) / 64 * 64;
+    p = std::aligned_alloc(64, size);
+  }
+  return p;
+}
+
+// 64-byte aligned, so that vector kernels may load whole cache lines.
 double* storage_alloc(int64_t count, bool zero) {
-  if (count < 0 || static_cast<uint64_t>(count) > SIZE_MAX / sizeof(double) - 64)
-    return nullptr;
-  size_t bytes = static_cast<size_t>(count) * sizeof(double);
-  bytes = (bytes + 63) / 64 * 64;
-  if (bytes == 0) bytes = 64;
-  void* p = std::aligned_alloc(64, bytes);
-  if (p != nullptr && zero) {
+  if (count < 0 || static_cast<uint64_t>(count) > SIZE_MAX / sizeof(double) / 2) return nullptr;
+  double* d = static_cast<double*>(work_alloc(count * static_cast<int64_t>(sizeof(double))));
+  if (d != nullptr && zero) {
     // Only the requested elements are promised to be zero.
-    double* d = static_cast<double*>(p);
     for (int64_t i = 0; i < count; ++i) d[i] = 0.0;
   }
-  return static_cast<double*>(p);
+  return d;
 }
 
 void vec_malloc(vec* v, int32_t n) {

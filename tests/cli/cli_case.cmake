@@ -1,29 +1,46 @@
 # cli_case(<test name> PROGRAM <target> [ARGS a b ...] [INPUT file | INPUT_TEXT text]
-#          EXIT <status> EXPECT file | LINE text | MATCH regex [LAUNCHER cmd ...])
-# Files are relative to tests/cli/data.
+#          EXIT <status> EXPECT file | LINE text [REPEAT n] | MATCH regex
+#          [LAUNCHER cmd ...] [LAUNCHER_NOTICES] [TIMEOUT seconds])
+# Files are relative to tests/cli/data. See run_case.cmake for the checks.
 set(CLI_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run_case.cmake)
 set(CLI_DATA ${CMAKE_CURRENT_LIST_DIR}/data)
 
+# A program with a twin target <program>_plain (the same program built on its
+# plain path) gets every case twice: <name> on the program, <name>.plain on the twin.
+# In LAUNCHER, @PROGRAM@ stands for the program of the variant, for launcher
+# lines that start it more than once (an MPI job of several parts).
 function(cli_case name)
-  cmake_parse_arguments(C "" "PROGRAM;INPUT;INPUT_TEXT;EXIT;EXPECT;LINE;MATCH" "ARGS;LAUNCHER" ${ARGN})
+  cmake_parse_arguments(C "LAUNCHER_NOTICES" "PROGRAM;INPUT;INPUT_TEXT;EXIT;EXPECT;LINE;REPEAT;MATCH;TIMEOUT"
+                        "ARGS;LAUNCHER" ${ARGN})
   string(REPLACE ";" "|" args "${C_ARGS}")
-  string(REPLACE ";" "|" launcher "${C_LAUNCHER}")
-  set(work ${CMAKE_CURRENT_BINARY_DIR}/cases/${name})
-  file(MAKE_DIRECTORY ${work})
-  set(defs -DPROGRAM=$<TARGET_FILE:${C_PROGRAM}> "-DARGS=${args}" "-DLAUNCHER=${launcher}"
-           -DEXIT=${C_EXIT} -DWORK_DIR=${work})
-  if(DEFINED C_INPUT)
-    list(APPEND defs -DINPUT=${CLI_DATA}/${C_INPUT})
-  elseif(DEFINED C_INPUT_TEXT)
-    list(APPEND defs "-DINPUT_TEXT=${C_INPUT_TEXT}")
+  string(REPLACE ";" "|" launcher_line "${C_LAUNCHER}")
+  set(variants "${name}=${C_PROGRAM}")
+  if(TARGET ${C_PROGRAM}_plain)
+    list(APPEND variants "${name}.plain=${C_PROGRAM}_plain")
   endif()
-  if(DEFINED C_EXPECT)
-    list(APPEND defs -DEXPECT=${CLI_DATA}/${C_EXPECT})
-  elseif(DEFINED C_LINE)
-    list(APPEND defs "-DLINE=${C_LINE}")
-  else()
-    list(APPEND defs "-DMATCH=${C_MATCH}")
-  endif()
-  add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} ${defs} -P ${CLI_RUNNER})
-  set_tests_properties(${name} PROPERTIES TIMEOUT 90 LABELS cli)
+  foreach(variant ${variants})
+    string(REPLACE "=" ";" parts "${variant}")
+    list(GET parts 0 test_name)
+    list(GET parts 1 program)
+    string(REPLACE "@PROGRAM@" "$<TARGET_FILE:${program}>" launcher "${launcher_line}")
+    set(work ${CMAKE_CURRENT_BINARY_DIR}/cases/${test_name})
+    file(MAKE_DIRECTORY ${work})
+    set(defs -DPROGRAM=$<TARGET_FILE:${program}> "-DARGS=${args}" "-DLAUNCHER=${launcher}"
+             -DEXIT=${C_EXIT} -DWORK_DIR=${work} -DLAUNCHER_NOTICES=${C_LAUNCHER_NOTICES}
+             "-DREPEAT=${C_REPEAT}" "-DTIMEOUT=${C_TIMEOUT}")
+    if(DEFINED C_INPUT)
+      list(APPEND defs -DINPUT=${CLI_DATA}/${C_INPUT})
+    elseif(DEFINED C_INPUT_TEXT)
+      list(APPEND defs "-DINPUT_TEXT=${C_INPUT_TEXT}")
+    endif()
+    if(DEFINED C_EXPECT)
+      list(APPEND defs -DEXPECT=${CLI_DATA}/${C_EXPECT})
+    elseif(DEFINED C_LINE)
+      list(APPEND defs "-DLINE=${C_LINE}")
+    else()
+      list(APPEND defs "-DMATCH=${C_MATCH}")
+    endif()
+    add_test(NAME ${test_name} COMMAND ${CMAKE_COMMAND} ${defs} -P ${CLI_RUNNER})
+    set_tests_properties(${test_name} PROPERTIES TIMEOUT 90 LABELS cli)
+  endforeach()
 endfunction()

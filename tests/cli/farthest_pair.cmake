@@ -48,3 +48,9 @@ cli_case(farthest_pair.body_malformed PROGRAM farthest_pair ARGS 2 EXIT 1 INPUT_
 cli_case(farthest_pair.shape_beyond_memory PROGRAM farthest_pair ARGS 2 EXIT 1
          INPUT_TEXT "2147483647 2147483647 1 2"
          LINE "error : not enough memory for a 2147483647 x 2147483647 matrix")
+
+# -h or --help as the first argument: usage and description, status 0, nothing read.
+foreach(flag -h --help)
+  cli_case(farthest_pair.help${flag} PROGRAM farthest_pair ARGS ${flag} EXIT 0
+           INPUT farthest_pair/points_6x3.in EXPECT farthest_pair/help.out)
+endforeach()

@@ -1,6 +1,9 @@
 # greedy_centers end to end: exact standard output, exit status, empty standard error.
+# points_2000x2 (ties, duplicate rows) and grid27_1500x3 (27 distinct rows, so
+# the last centre repeats) are large enough for the bucketed search.
 set(GC_OK corner_3x2:2 corner_3x2:1 tie_3x1:2 two_distinct:4 all_equal:3 one_row:2
-          nan_row1:3 nan_row0:3 number_forms:2 sum_order:2 unfused:2 no_columns:3 trailing_text:2)
+          nan_row1:3 nan_row0:3 number_forms:2 sum_order:2 unfused:2 no_columns:3 trailing_text:2
+          points_2000x2:150 grid27_1500x3:40)
 foreach(case ${GC_OK})
   string(REPLACE ":" ";" parts ${case})
   list(GET parts 0 input)
@@ -18,7 +21,7 @@ set(GC_K_ERROR "error : k must be a whole number from 1 to 2147483647")
 set(GC_SHAPE_ERROR "error reading the shape of the matrix")
 set(GC_BODY_ERROR "error reading the elements of the matrix")
 cli_case(greedy_centers.no_arguments PROGRAM greedy_centers EXIT 1
-         INPUT greedy_centers/corner_3x2.in MATCH "Command usage : [^\n]*greedy_centers k\n")
+         INPUT greedy_centers/corner_3x2.in MATCH "Command usage : [^\n]*greedy_centers(_plain)? k\n")
 foreach(k 0 -3 abc 2147483648 99999999999999999999)
   cli_case(greedy_centers.k_invalid_${k} PROGRAM greedy_centers ARGS ${k} EXIT 1
            INPUT greedy_centers/corner_3x2.in LINE ${GC_K_ERROR})
@@ -49,3 +52,9 @@ cli_case(greedy_centers.shape_beyond_memory PROGRAM greedy_centers ARGS 2 EXIT 1
 cli_case(greedy_centers.shape_over_int32_elements_no_body PROGRAM greedy_centers ARGS 2 EXIT 1
          INPUT_TEXT "65536 32769"
          MATCH "error (reading the elements of the matrix|: not enough memory for a 65536 x 32769 matrix)\n")
+
+# -h or --help as the first argument: usage and description, status 0.
+foreach(flag -h --help)
+  cli_case(greedy_centers.help${flag} PROGRAM greedy_centers ARGS ${flag} EXIT 0
+           INPUT greedy_centers/corner_3x2.in EXPECT greedy_centers/help.out)
+endforeach()

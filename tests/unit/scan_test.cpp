@@ -245,4 +245,41 @@ TEST(StdinRead, StopsEarlyOnceNothingCanConvert) {
   EXPECT_EQ(stdin_read_doubles(v.data(), static_cast<int64_t>(v.size())), 1);
 }
 
+// Megabytes of numbers through standard input, as a file: the values, the
+// failures and the count must be those of fscanf("%lf") over the same text.
+// Most numbers take the direct path; the others, sprinkled among them, take
+// the scanner, and the text crosses several refills of the buffer.
+TEST(StdinRead, LargeTextEqualsFscanf) {
+  const uint64_t seed = 4242;
+  std::mt19937_64 g(seed);
+  // Failures among them leave nothing behind that could not start a number
+  // (after "1ex" the "x" would stop every later attempt).
+  const char* others[] = {"+1.5", "0x1p3", "-0X.8p1", "inf", "-Infinity", "nan", "-nan", "1e400", "-1e-400",
+                          "4.9e-324", "1e+", "1e-", "nx", "0x", "infinit", "1.5.5", "-", "+", "."};
+  const char* gaps[] = {" ", "\n", "\t", "  ", "\r\n", "\v", "\f", " \n\t "};
+  std::string text;
+  int attempts = 0;
+  while (text.size() < (5u << 20)) {
+    text += g() % 100 == 0 ? others[g() % std::size(others)] : random_number(g);
+    text += gaps[g() % std::size(gaps)];
+    ++attempts;
+  }
+  // "%lf" takes "nan" alone, and the "(7)" after it stops every later
+  // attempt; strtod and from_chars would take "nan(7)" whole.
+  text += "nan(7) 17";
+  attempts += 2;
+
+  auto want = fscanf_all(text, attempts);
+  set_stdin_text(text);
+  std::vector<double> got(attempts, -777.0);
+  int64_t count = stdin_read_doubles(got.data(), attempts);
+  int64_t want_count = 0;
+  for (int i = 0; i < attempts; ++i) {
+    if (want[i].status == 1) ++want_count;
+    ASSERT_TRUE(same_bits(got[i], want[i].value)) << "seed " << seed << " attempt " << i;
+  }
+  EXPECT_EQ(count, want_count);
+  EXPECT_GT(count, attempts * 98 / 100);
+}
+
 }  // namespace
