@@ -1,7 +1,7 @@
-// The farthest-pair search alone (no reading), per kernel path, coordinate
-// count and team size, on rows uniform in the unit cube. Reports pairs per
-// second of wall time:
-//   farthest_pair_bench --benchmark_filter=avx512
+// The farthest-pair search alone (no reading), per kernel level (2 avx512,
+// 1 avx2, 0 plain), coordinate count and team size, on rows uniform in the
+// unit cube. Reports pairs per second of wall time:
+//   farthest_pair_bench --benchmark_filter='level:2/'
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,13 +14,13 @@ namespace {
 
 constexpr int32_t rows = 50000;
 
-// args: path, columns, threads.
+// args: level, columns, threads.
 void search(benchmark::State& state) {
-  const auto path = static_cast<fp_simd>(state.range(0));
+  const auto level = static_cast<simd_level>(state.range(0));
   const auto cols = static_cast<int32_t>(state.range(1));
   const auto threads = static_cast<int32_t>(state.range(2));
-  if (!fp_simd_runs(path)) {
-    state.SkipWithError("this processor does not run the path");
+  if (!simd_runs(level)) {
+    state.SkipWithError("this processor does not run the level");
     return;
   }
   std::mt19937_64 g(42);
@@ -28,21 +28,21 @@ void search(benchmark::State& state) {
   std::vector<double> data(static_cast<size_t>(rows) * cols);
   for (double& x : data) x = u(g);
   const mat A{data.data(), rows, cols};
-  for (auto _ : state) benchmark::DoNotOptimize(farthest_pair_search(&A, threads, path));
+  for (auto _ : state) benchmark::DoNotOptimize(farthest_pair_search(&A, threads, level));
   const int64_t pairs = static_cast<int64_t>(rows) * (rows - 1) / 2;
   state.counters["pairs/s"] =
       benchmark::Counter(static_cast<double>(pairs), benchmark::Counter::kIsIterationInvariantRate);
-  state.SetLabel(fp_simd_name(path));
+  state.SetLabel(simd_name(level));
 }
 
-void paths(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"path", "d", "T"});
-  for (int path : {2, 1, 0})
+void levels(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"level", "d", "T"});
+  for (int level : {2, 1, 0})
     for (int cols : {3, 16})
-      for (int threads : {1, 2}) b->Args({path, cols, threads});
+      for (int threads : {1, 2}) b->Args({level, cols, threads});
 }
 
-BENCHMARK(search)->Apply(paths)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(search)->Apply(levels)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

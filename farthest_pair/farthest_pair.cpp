@@ -6,7 +6,7 @@
 // of successive runs appended to one file read as a list. The clock starts
 // before the matrix is read: the time covers reading, allocating and the
 // search. The search runs the widest vector kernels the processor has
-// (fp_simd.hpp); every path finds the pair the plain scan finds.
+// (fp_simd.hpp); every level finds the pair the plain scan finds.
 #include "farthest_pair.hpp"
 
 #include <omp.h>
@@ -52,7 +52,7 @@ static bool farther(const farthest* a, const farthest* b) {
 
 // The first row after i whose squared distance from row i is `dist`, among
 // rows i + 1 .. j0 - 1 by the plain scan and from j0 on by the vector one.
-static int32_t first_partner(const mat* A, const fp_by_coord* X, fp_simd path, int64_t i,
+static int32_t first_partner(const mat* A, const fp_by_coord* X, simd_level level, int64_t i,
                              int64_t j0, double dist) {
   vec a, b;
   mat_get_row(A, &a, static_cast<int32_t>(i));
@@ -60,7 +60,7 @@ static int32_t first_partner(const mat* A, const fp_by_coord* X, fp_simd path, i
     mat_get_row(A, &b, static_cast<int32_t>(j));
     if (vec_dist_sq(&a, &b) == dist) return static_cast<int32_t>(j);
   }
-  return static_cast<int32_t>(fp_first_at(path, X, a.data, j0, dist));
+  return static_cast<int32_t>(fp_first_at(level, X, a.data, j0, dist));
 }
 
 // The rows t, t + g, ... of one thread through a vector kernel, a block of R
@@ -71,10 +71,10 @@ static int32_t first_partner(const mat* A, const fp_by_coord* X, fp_simd path, i
 // doubles the work) is searched again for its first partner at that
 // distance. Rows in increasing order, strict tests, the first partner: the
 // thread's pair is the one its plain scan of the same rows finds.
-static farthest scan_rows_vector(const mat* A, const fp_by_coord* X, fp_simd path, int64_t t,
+static farthest scan_rows_vector(const mat* A, const fp_by_coord* X, simd_level level, int64_t t,
                                  int64_t g) {
   const int64_t n = A->rows;
-  const int32_t R = fp_block_rows(path);
+  const int32_t R = fp_block_rows(level);
   farthest best = no_pair;
   for (int64_t first = t; first < n - 1; first += R * g) {
     int64_t row[fp_block_rows_max];
@@ -104,7 +104,7 @@ static farthest scan_rows_vector(const mat* A, const fp_by_coord* X, fp_simd pat
     }
     if (j0 < n) {
       double lanes[fp_block_rows_max];
-      fp_block_most(path, X, c, j0, lanes);
+      fp_block_most(level, X, c, j0, lanes);
       for (int32_t r = 0; r < used; ++r)
         if (lanes[r] > most[r]) most[r] = lanes[r];
     }
@@ -113,18 +113,25 @@ static farthest scan_rows_vector(const mat* A, const fp_by_coord* X, fp_simd pat
       if (most[r] > best.dist_sq) {
         best.dist_sq = most[r];
         best.i = static_cast<int32_t>(row[r]);
-        best.j = first_partner(A, X, path, row[r], j0, most[r]);
+        best.j = first_partner(A, X, level, row[r], j0, most[r]);
       }
     }
   }
   return best;
 }
 
+// The one place that picks the path: a build with FORCE_PLAIN_PATH takes
+// the plain scan, row by row with vec_dist_sq; others the widest vector
+// instructions the processor runs.
 farthest farthest_pair_search(const mat* A, int32_t threads) {
-  return farthest_pair_search(A, threads, fp_simd_default());
+#ifdef FORCE_PLAIN_PATH
+  return farthest_pair_search(A, threads, simd_level::plain);
+#else
+  return farthest_pair_search(A, threads, simd_best());
+#endif
 }
 
-farthest farthest_pair_search(const mat* A, int32_t threads, fp_simd path) {
+farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level) {
   const int32_t team = std::clamp(threads, int32_t{1}, farthest_pair_max_threads);
   farthest found[farthest_pair_max_threads];
   int32_t granted = 1;
@@ -133,25 +140,25 @@ farthest farthest_pair_search(const mat* A, int32_t threads, fp_simd path) {
   // here. Without it (no storage, a path this processor lacks, nothing to
   // compare) the plain scan runs.
   fp_by_coord X{nullptr, 0, 0, 0};
-  if (path != fp_simd::plain && fp_simd_runs(path) && A->rows >= 2 && A->cols > 0)
+  if (level != simd_level::plain && simd_runs(level) && A->rows >= 2 && A->cols > 0)
     X = fp_by_coord_make(A);
-  if (X.x == nullptr) path = fp_simd::plain;
+  if (X.x == nullptr) level = simd_level::plain;
   const fp_by_coord* by_coord = &X;
 
   // Each thread keeps its best pair in locals and writes only its own slot,
   // once. The stride is the size of the team actually granted (a runtime may
   // grant fewer threads than asked), so no row is left unscanned.
-#pragma omp parallel num_threads(team) default(none) shared(A, found, granted, path, by_coord)
+#pragma omp parallel num_threads(team) default(none) shared(A, found, granted, level, by_coord)
   {
     const int32_t t = omp_get_thread_num();
     const int32_t g = omp_get_num_threads();
     farthest best = no_pair;
-    if (path == fp_simd::plain) {
+    if (level == simd_level::plain) {
       // 64-bit rows: i + g must not wrap near 2^31 rows.
       for (int64_t i = t; i < static_cast<int64_t>(A->rows) - 1; i += g)
         best.compared += farthest_pair_scan_row(A, static_cast<int32_t>(i), &best);
     } else {
-      best = scan_rows_vector(A, by_coord, path, t, g);
+      best = scan_rows_vector(A, by_coord, level, t, g);
     }
     found[t] = best;
     if (t == 0) granted = g;

@@ -31,12 +31,12 @@ int64_t farthest_pair_scan_row(const mat* A, int32_t i, farthest* best);
 // (threads is clamped to 1 .. farthest_pair_max_threads). Of the G threads
 // actually granted, thread t scans rows t, t + G, ..., so every pair is
 // compared exactly once. The answer is that of farthest_pair_ref: the largest
-// distance, and among equal distances the lowest (i, j). Runs the kernels of
-// fp_simd_default().
+// distance, and among equal distances the lowest (i, j). Runs the plain scan
+// in a build with FORCE_PLAIN_PATH, else the kernels of simd_best().
 farthest farthest_pair_search(const mat* A, int32_t threads);
-// The same through the kernels of `path`; the plain ones when this processor
-// does not run it. Every path gives the same answer, bit for bit.
-farthest farthest_pair_search(const mat* A, int32_t threads, fp_simd path);
+// The same through the kernels of `level`; the plain scan when this
+// processor does not run it. Every level gives the same answer, bit for bit.
+farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level);
 
 // The plain serial search every faster one must agree with: row 0 against
 // every later row, then row 1, and so on, with a strict test.

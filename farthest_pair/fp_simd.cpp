@@ -8,44 +8,16 @@
 #include <limits>
 
 // Each kernel is compiled for its instruction set alone; the rest of the
-// program stays portable and fp_simd_default picks a kernel at run time.
+// program stays portable and simd_best() picks a kernel at run time.
 #define FP_AVX2 __attribute__((target("avx2")))
 #define FP_AVX512 __attribute__((target("avx512f")))
-
-bool fp_simd_runs(fp_simd path) {
-  switch (path) {
-    case fp_simd::avx512: return __builtin_cpu_supports("avx512f");
-    case fp_simd::avx2: return __builtin_cpu_supports("avx2");
-    default: return true;
-  }
-}
-
-fp_simd fp_simd_default() {
-#ifdef FORCE_PLAIN_KERNELS
-  return fp_simd::plain;
-#else
-  static const fp_simd widest = fp_simd_runs(fp_simd::avx512) ? fp_simd::avx512
-                                : fp_simd_runs(fp_simd::avx2)  ? fp_simd::avx2
-                                                               : fp_simd::plain;
-  return widest;
-#endif
-}
-
-const char* fp_simd_name(fp_simd path) {
-  switch (path) {
-    case fp_simd::avx512: return "avx512";
-    case fp_simd::avx2: return "avx2";
-    default: return "plain";
-  }
-}
 
 fp_by_coord fp_by_coord_make(const mat* A) {
   fp_by_coord X{nullptr, 0, A->rows, A->cols};
   if (A->rows <= 0 || A->cols <= 0) return X;
   const int64_t stride = (static_cast<int64_t>(A->rows) + fp_lanes - 1) / fp_lanes * fp_lanes;
   if (A->cols > std::numeric_limits<int64_t>::max() / 8 / stride) return X;
-  // stride * 8 bytes is a whole number of 64-byte lines, as aligned_alloc wants.
-  X.x = static_cast<double*>(std::aligned_alloc(64, static_cast<size_t>(stride * A->cols * 8)));
+  X.x = static_cast<double*>(work_alloc(stride * A->cols * 8));
   if (X.x == nullptr) return X;
   X.stride = stride;
   // A few rows at a time, so that each row is read from cache once.
@@ -194,13 +166,13 @@ static_assert(rows_avx512 <= fp_block_rows_max && rows_avx2 <= fp_block_rows_max
 
 }  // namespace
 
-int32_t fp_block_rows(fp_simd path) {
-  return path == fp_simd::avx512 ? rows_avx512 : path == fp_simd::avx2 ? rows_avx2 : 1;
+int32_t fp_block_rows(simd_level level) {
+  return level == simd_level::avx512 ? rows_avx512 : level == simd_level::avx2 ? rows_avx2 : 1;
 }
 
-void fp_block_most(fp_simd path, const fp_by_coord* X, const double* const c[], int64_t j0,
+void fp_block_most(simd_level level, const fp_by_coord* X, const double* const c[], int64_t j0,
                    double most[]) {
-  if (path == fp_simd::avx512) {
+  if (level == simd_level::avx512) {
     switch (X->cols) {
       case 1: return most_avx512<1, rows_avx512>(X, c, j0, most);
       case 2: return most_avx512<2, rows_avx512>(X, c, j0, most);
@@ -218,9 +190,9 @@ void fp_block_most(fp_simd path, const fp_by_coord* X, const double* const c[], 
   }
 }
 
-int64_t fp_first_at(fp_simd path, const fp_by_coord* X, const double* c, int64_t j0,
+int64_t fp_first_at(simd_level level, const fp_by_coord* X, const double* c, int64_t j0,
                     double dist) {
-  if (path == fp_simd::avx512) {
+  if (level == simd_level::avx512) {
     switch (X->cols) {
       case 1: return first_avx512<1>(X, c, j0, dist);
       case 2: return first_avx512<2>(X, c, j0, dist);

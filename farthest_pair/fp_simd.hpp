@@ -1,5 +1,5 @@
-// Vector kernels of the farthest-pair search, one per instruction set, and
-// the choice between them.
+// Vector kernels of the farthest-pair search, one per instruction set
+// (simd_level of matvec's kernels.hpp picks them).
 //
 // The kernels read the rows laid out by coordinate (structure of arrays).
 // Each vector lane holds one row j and sums its squares from coordinate 0 up
@@ -10,18 +10,8 @@
 
 #include <cstdint>
 
+#include "kernels.hpp"
 #include "matvec.hpp"
-
-// The instruction sets the search is built for.
-enum class fp_simd : int { plain = 0, avx2 = 1, avx512 = 2 };
-
-// The path a search takes unless told otherwise: the widest one this
-// processor runs, or plain in a build configured with FORCE_PLAIN_KERNELS.
-fp_simd fp_simd_default();
-// Whether this processor runs `path` (plain always runs), whatever the build.
-bool fp_simd_runs(fp_simd path);
-// "plain", "avx2" or "avx512".
-const char* fp_simd_name(fp_simd path);
 
 // Columns per step of the widest kernel: the padding unit of the layout.
 inline constexpr int32_t fp_lanes = 8;
@@ -43,18 +33,18 @@ fp_by_coord fp_by_coord_make(const mat* A);
 void fp_by_coord_free(fp_by_coord* X);
 
 // Rows a vector kernel compares in one pass (register blocking); the most
-// for any path.
-int32_t fp_block_rows(fp_simd path);
+// for any level.
+int32_t fp_block_rows(simd_level level);
 inline constexpr int32_t fp_block_rows_max = 8;
 
-// For each of the fp_block_rows(path) points c[r] (cols doubles each, the
+// For each of the fp_block_rows(level) points c[r] (cols doubles each, the
 // first operand), the largest squared distance to the rows j0 .. stride - 1
 // of X, NaN never taken, into most[r]; 0.0 when none is larger. j0 is a
-// multiple of fp_lanes. path is avx2 or avx512 and runs here.
-void fp_block_most(fp_simd path, const fp_by_coord* X, const double* const c[], int64_t j0,
+// multiple of fp_lanes. level is avx2 or avx512 and runs here.
+void fp_block_most(simd_level level, const fp_by_coord* X, const double* const c[], int64_t j0,
                    double most[]);
 
 // The first row j >= j0 (j0 a multiple of fp_lanes) whose squared distance
 // from c equals `dist` (not NaN), or -1 when there is none.
-int64_t fp_first_at(fp_simd path, const fp_by_coord* X, const double* c, int64_t j0,
+int64_t fp_first_at(simd_level level, const fp_by_coord* X, const double* c, int64_t j0,
                     double dist);

@@ -16,12 +16,12 @@ namespace {
 // threads than rows.
 const int32_t team_sizes[] = {1, 2, 3, 5, 12};
 
-// Every kernel path this processor runs, plain first.
-std::vector<fp_simd> paths_here() {
-  std::vector<fp_simd> paths;
-  for (fp_simd p : {fp_simd::plain, fp_simd::avx2, fp_simd::avx512})
-    if (fp_simd_runs(p)) paths.push_back(p);
-  return paths;
+// Every kernel level this processor runs, plain first.
+std::vector<simd_level> levels_here() {
+  std::vector<simd_level> levels;
+  for (simd_level l : {simd_level::plain, simd_level::avx2, simd_level::avx512})
+    if (simd_runs(l)) levels.push_back(l);
+  return levels;
 }
 
 testing::AssertionResult same_result(const farthest& got, const farthest& want) {
@@ -50,11 +50,11 @@ TEST(FarthestPairSearch, MatchesReferenceOnRandomMatrices) {
     for (double& x : data) x = coarse ? static_cast<double>(g() % 3) : u(g);
     mat A{data.data(), rows, cols};
     const farthest want = farthest_pair_ref(&A);
-    for (fp_simd path : paths_here())
+    for (simd_level level : levels_here())
       for (int32_t t : team_sizes)
-        EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), want))
+        EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level), want))
             << "trial " << trial << ", " << rows << " x " << cols << ", " << t << " threads, "
-            << fp_simd_name(path);
+            << simd_name(level);
   }
 }
 
@@ -78,10 +78,10 @@ TEST(FarthestPairSearch, ComparesEveryPairExactlyOnce) {
         const std::vector<int32_t> teams =
             rows < 10 ? std::vector<int32_t>(std::begin(team_sizes), std::end(team_sizes))
                       : std::vector<int32_t>{1, 2, 3};
-        for (fp_simd path : paths_here())
+        for (simd_level level : levels_here())
           for (int32_t t : teams)
-            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), pair(4.0, a, b, rows)))
-                << rows << " rows, " << t << " threads, " << fp_simd_name(path);
+            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level), pair(4.0, a, b, rows)))
+                << rows << " rows, " << t << " threads, " << simd_name(level);
       }
     }
   }
@@ -114,11 +114,11 @@ TEST(FarthestPairSearch, KnownAnswers) {
   };
   for (const known& c : cases) {
     mat A{const_cast<double*>(c.data.data()), c.rows, c.cols};
-    for (fp_simd path : paths_here())
+    for (simd_level level : levels_here())
       for (int32_t t : team_sizes)
         EXPECT_TRUE(
-            same_result(farthest_pair_search(&A, t, path), pair(c.dist_sq, c.i, c.j, c.rows)))
-            << c.what << ", " << t << " threads, " << fp_simd_name(path);
+            same_result(farthest_pair_search(&A, t, level), pair(c.dist_sq, c.i, c.j, c.rows)))
+            << c.what << ", " << t << " threads, " << simd_name(level);
   }
 }
 
@@ -181,11 +181,11 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
               data[static_cast<size_t>(i) * cols + k] = data[(g() % 4) * cols + k];
         mat A{data.data(), rows, cols};
         const farthest want = farthest_pair_ref(&A);
-        for (fp_simd path : paths_here())
+        for (simd_level level : levels_here())
           for (int32_t t : {1, 2, 3})
-            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, path), want))
+            EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level), want))
                 << "kind " << kind << ", " << rows << " x " << cols << ", " << t
-                << " threads, " << fp_simd_name(path);
+                << " threads, " << simd_name(level);
       }
     }
   }
@@ -198,8 +198,8 @@ TEST(FarthestPairKernels, MatchThePlainScanFromEveryStart) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   std::mt19937_64 g(13);
   std::uniform_real_distribution<double> u(-1, 1);
-  for (fp_simd path : paths_here()) {
-    if (path == fp_simd::plain) continue;
+  for (simd_level level : levels_here()) {
+    if (level == simd_level::plain) continue;
     for (int32_t cols : {1, 2, 3, 4, 6}) {
       const int32_t rows = 45;
       std::vector<double> data(static_cast<size_t>(rows) * cols);
@@ -213,8 +213,8 @@ TEST(FarthestPairKernels, MatchThePlainScanFromEveryStart) {
       for (int32_t r = 0; r < fp_block_rows_max; ++r) c[r] = A.data + (5 * r % rows) * cols;
       for (int64_t j0 = 0; j0 < X.stride; j0 += fp_lanes) {
         double most[fp_block_rows_max];
-        fp_block_most(path, &X, c, j0, most);
-        for (int32_t r = 0; r < fp_block_rows(path); ++r) {
+        fp_block_most(level, &X, c, j0, most);
+        for (int32_t r = 0; r < fp_block_rows(level); ++r) {
           const vec a{const_cast<double*>(c[r]), cols};
           // The strict scan keeps the first row at the largest distance.
           double want = 0.0;
@@ -228,10 +228,10 @@ TEST(FarthestPairKernels, MatchThePlainScanFromEveryStart) {
               first = j;
             }
           }
-          EXPECT_TRUE(same_bits(most[r], want)) << fp_simd_name(path) << ", j0 " << j0;
+          EXPECT_TRUE(same_bits(most[r], want)) << simd_name(level) << ", j0 " << j0;
           if (first < 0) continue;
-          EXPECT_EQ(fp_first_at(path, &X, c[r], j0, want), first)
-                << fp_simd_name(path) << ", j0 " << j0;
+          EXPECT_EQ(fp_first_at(level, &X, c[r], j0, want), first)
+                << simd_name(level) << ", j0 " << j0;
         }
       }
       fp_by_coord_free(&X);
@@ -260,14 +260,6 @@ TEST(FarthestPairKernels, CopyByCoordinatePadsWithNaN) {
   EXPECT_EQ(fp_by_coord_make(&empty).x, nullptr);
 }
 
-// FORCE_PLAIN_KERNELS builds take the plain path unless told otherwise;
-// other builds the widest one the processor runs.
-TEST(FarthestPairKernels, DefaultPath) {
-#ifdef FORCE_PLAIN_KERNELS
-  EXPECT_EQ(fp_simd_default(), fp_simd::plain);
-#else
-  EXPECT_EQ(fp_simd_default(), paths_here().back());
-#endif
-}
+
 
 }  // namespace
