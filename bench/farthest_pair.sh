@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Times farthest_pair on n = 50000 points in 3 and in 16 dimensions, for
-# T = 1 and 2, on the default build (vector kernels) and on a build with
-# FORCE_PLAIN_KERNELS, and prints the median of REPS runs (default 5) with
-# pairs per second; then the search alone (no reading) on each vector path,
-# timed through the Google Benchmark target farthest_pair_bench.
+# Times farthest_pair and its plain twin farthest_pair_plain on n = 50000
+# points in 3 and in 16 dimensions (gen_points uniform), for T = 1 and 2, and
+# prints the median of REPS runs (default 5) with pairs per second; then the
+# search alone (no reading) on each vector level, timed through the Google
+# Benchmark target farthest_pair_bench. Release build in build-bench/.
 #   bash bench/farthest_pair.sh
-#   REPS=9 BUILDS=fast bash bench/farthest_pair.sh    # more runs, no plain build
-#   QUIET=0 bash bench/farthest_pair.sh               # do not wait for idle moments
+#   REPS=9 PLAIN=0 bash bench/farthest_pair.sh    # more runs, no plain runs
+#   QUIET=0 bash bench/farthest_pair.sh           # do not wait for idle moments
 # The program's own time covers reading the matrix as well as the search.
 # On a shared machine each run first waits (up to a minute) for a second in
 # which the processors were at least 97% idle; the "cores" column shows how
@@ -14,37 +14,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 reps=${REPS:-5}
-builds=${BUILDS:-fast plain}
 quiet=${QUIET:-1}
+programs=farthest_pair
+[ "${PLAIN:-1}" = 1 ] && programs="farthest_pair farthest_pair_plain"
 rows=50000
 out=build-bench
 
 bash scripts/install-deps
-for kind in $builds; do
-  force=OFF
-  [ "$kind" = plain ] && force=ON
-  cmake -S . -B "$out/$kind" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DBUILD_BENCHMARKS=ON -DFORCE_PLAIN_KERNELS=$force >/dev/null
-  cmake --build "$out/$kind" >/dev/null
-done
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  -DBUILD_BENCHMARKS=ON >/dev/null
+cmake --build "$out" >/dev/null
 
-# Points uniform in the unit cube from a 32-bit linear congruential
-# generator: the same bytes on every machine and awk, each value written
-# with 17 digits so it reads back exactly.
-mkdir -p "$out/data"
+# The suite's generator: the same bytes on every machine, 17 digits a number.
+mkdir -p "$out/bench-data"
 for d in 3 16; do
-  f="$out/data/points_${rows}x$d.txt"
-  [ -s "$f" ] || awk -v n=$rows -v d=$d -v seed=$d 'BEGIN {
-    s = seed; print n, d
-    for (i = 0; i < n; i++) {
-      line = ""
-      for (k = 0; k < d; k++) {
-        s = (1664525 * s + 1013904223) % 4294967296
-        line = line sprintf("%.17g ", s / 4294967296)
-      }
-      print line
-    }
-  }' >"$f"
+  f="$out/bench-data/uniform_${rows}x$d.txt"
+  [ -s "$f" ] || "$out/gen_points/gen_points" uniform $rows $d $d >"$f"
 done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -82,37 +67,36 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "farthest_pair T < points_${rows}xD.txt, medians of $reps runs (reading included)"
-printf '%-3s %-6s %-2s %10s %12s %7s %7s\n' D build T seconds pairs/s T2/T1 cores
+echo "PROGRAM T < uniform_${rows}xD.txt, medians of $reps runs (reading included)"
+printf '%-3s %-19s %-2s %10s %12s %7s %7s\n' D program T seconds pairs/s T2/T1 cores
 for d in 3 16; do
-  for kind in $builds; do
+  for program in $programs; do
     for t in 1 2; do
-      runs=$(for _ in $(seq "$reps"); do run "$out/$kind/farthest_pair/farthest_pair" $t \
-        "$out/data/points_${rows}x$d.txt"; done)
+      runs=$(for _ in $(seq "$reps"); do run "$out/farthest_pair/$program" $t \
+        "$out/bench-data/uniform_${rows}x$d.txt"; done)
       secs=$(cut -d' ' -f1 <<<"$runs" | median)
       cores=$(cut -d' ' -f2 <<<"$runs" | median)
       [ $t = 1 ] && t1=$secs
-      printf '%-3s %-6s %-2s %10s %12s %7s %7s\n' $d $kind $t "$secs" "$(rate "$secs")" \
+      printf '%-3s %-19s %-2s %10s %12s %7s %7s\n' $d $program $t "$secs" "$(rate "$secs")" \
         "$([ $t = 2 ] && ratio "$t1" "$secs")" "$cores"
     done
   done
 done
 
-# Either build runs every path here: the benchmark is told which.
-bench="$out/${builds%% *}/bench/farthest_pair_bench"
+bench="$out/bench/farthest_pair_bench"
 echo
 echo "the search alone (farthest_pair_bench), medians of $reps runs"
-printf '%-3s %-6s %-2s %10s %12s %7s\n' D path T seconds pairs/s T2/T1
+printf '%-3s %-6s %-2s %10s %12s %7s\n' D level T seconds pairs/s T2/T1
 for d in 3 16; do
-  for path in 2 1; do
+  for level in 2 1; do
     for t in 1 2; do
       secs=$(for _ in $(seq "$reps"); do
         wait_quiet
-        "$bench" --benchmark_filter="^search/path:$path/d:$d/T:$t/" --benchmark_min_time=0.01 \
+        "$bench" --benchmark_filter="^search/level:$level/d:$d/T:$t/" --benchmark_min_time=0.01 \
           --benchmark_format=csv 2>/dev/null | awk -F, 'NR > 1 { print $3 / 1000 }'
       done | median)
       [ $t = 1 ] && t1=$secs
-      printf '%-3s %-6s %-2s %10.4f %12s %7s\n' $d "$([ $path = 2 ] && echo avx512 || echo avx2)" \
+      printf '%-3s %-6s %-2s %10.4f %12s %7s\n' $d "$([ $level = 2 ] && echo avx512 || echo avx2)" \
         $t "$secs" "$(rate "$secs")" "$([ $t = 2 ] && ratio "$t1" "$secs")"
     done
   done
