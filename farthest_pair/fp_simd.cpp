@@ -1,7 +1,6 @@
 #include "fp_simd.hpp"
 
 #include <immintrin.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,26 +12,12 @@
 #define FP_AVX2 __attribute__((target("avx2")))
 #define FP_AVX512 __attribute__((target("avx512f")))
 
-// Storage for the copy. From 256 KiB up it is offered for 2 MiB pages: on a
-// virtual machine each 4 KiB page costs a fault of some 15 us when first
-// written, 4 ms for a copy of 50000 rows of 3, against 0.1 ms in one huge
-// page. Smaller copies take 64-byte aligned storage as it comes.
-static double* copy_alloc(int64_t bytes) {
-  constexpr int64_t huge_page = int64_t{1} << 21;
-  if (bytes < (int64_t{1} << 18)) return static_cast<double*>(work_alloc(bytes));
-  if (bytes > std::numeric_limits<int64_t>::max() - huge_page) return nullptr;
-  const int64_t size = (bytes + huge_page - 1) / huge_page * huge_page;
-  void* p = std::aligned_alloc(huge_page, static_cast<size_t>(size));
-  if (p != nullptr) ::madvise(p, static_cast<size_t>(size), MADV_HUGEPAGE);  // a hint only
-  return static_cast<double*>(p);
-}
-
 fp_by_coord fp_by_coord_make(const mat* A) {
   fp_by_coord X{nullptr, 0, A->rows, A->cols};
   if (A->rows <= 0 || A->cols <= 0) return X;
   const int64_t stride = (static_cast<int64_t>(A->rows) + fp_lanes - 1) / fp_lanes * fp_lanes;
   if (A->cols > std::numeric_limits<int64_t>::max() / 8 / stride) return X;
-  X.x = copy_alloc(stride * A->cols * 8);
+  X.x = static_cast<double*>(work_alloc(stride * A->cols * 8));
   if (X.x == nullptr) return X;
   X.stride = stride;
   // A few rows at a time, so that each row is read from cache once.

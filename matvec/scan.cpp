@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "internal.hpp"
+#include "kernels.hpp"
 
 namespace {
 
@@ -198,7 +199,7 @@ struct input_buffer {
 
 input_buffer in;
 
-constexpr size_t first_capacity = size_t{1} << 20;
+constexpr size_t first_capacity = size_t{1} << 21;
 // Once the pending text of one number is this long, fill the whole buffer
 // per refill, so that a huge number costs linear time, not quadratic.
 constexpr size_t long_token = size_t{1} << 16;
@@ -213,12 +214,15 @@ void refill() {
     in.len = keep;
   }
   if (in.len == in.cap) {
+    // Storage from work_alloc: one huge page rather than 512 page faults.
     size_t cap = in.cap == 0 ? first_capacity : in.cap * 2;
-    char* grown = static_cast<char*>(std::realloc(in.data, cap));
+    char* grown = cap > INT64_MAX ? nullptr : static_cast<char*>(work_alloc(static_cast<int64_t>(cap)));
     if (grown == nullptr) {
       in.broken = true;
       return;
     }
+    if (in.len > 0) std::memcpy(grown, in.data, in.len);
+    std::free(in.data);
     in.data = grown;
     in.cap = cap;
   }
