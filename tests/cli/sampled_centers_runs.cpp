@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sampled_reference.hpp"
+#include "test_support.hpp"
 
 namespace {
 
@@ -28,21 +29,6 @@ std::string slurp(const std::string& path) {
   std::stringstream text;
   text << f.rdbuf();
   return text.str();
-}
-
-// Paths of this test process's own, so parallel runs and other users'
-// leftovers cannot get in the way; removed when the process ends.
-struct temp_paths {
-  std::vector<std::string> made;
-  ~temp_paths() {
-    for (const std::string& path : made) std::remove(path.c_str());
-  }
-} temps;
-
-std::string temp_name(const std::string& name) {
-  std::string path = testing::TempDir() + "sampled_" + std::to_string(getpid()) + "_" + name;
-  temps.made.push_back(path);
-  return path;
 }
 
 run_output mpirun(const std::string& program, int processes, const std::string& file, int32_t k,

@@ -17,21 +17,6 @@
 
 namespace {
 
-// Paths of this test process's own, so parallel runs and other users'
-// leftovers cannot get in the way; removed when the process ends.
-struct temp_paths {
-  std::vector<std::string> made;
-  ~temp_paths() {
-    for (const std::string& path : made) std::remove(path.c_str());
-  }
-} temps;
-
-std::string temp_name(const std::string& name) {
-  std::string path = testing::TempDir() + "sampled_" + std::to_string(getpid()) + "_" + name;
-  temps.made.push_back(path);
-  return path;
-}
-
 std::string write_file(const std::string& name, const std::string& text) {
   std::string path = temp_name(name);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);

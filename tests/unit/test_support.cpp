@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "internal.hpp"
 
@@ -12,6 +13,21 @@ static std::string temp_path(const char* tag) {
   int fd = mkstemp(path.data());
   if (fd < 0) std::abort();
   close(fd);
+  return path;
+}
+
+namespace {
+struct temp_paths {
+  std::vector<std::string> made;
+  ~temp_paths() {
+    for (const std::string& path : made) std::remove(path.c_str());
+  }
+} temps;
+}  // namespace
+
+std::string temp_name(const std::string& name) {
+  std::string path = testing::TempDir() + "suite_" + std::to_string(getpid()) + "_" + name;
+  temps.made.push_back(path);
   return path;
 }
 

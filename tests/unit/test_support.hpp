@@ -21,5 +21,9 @@ inline testing::AssertionResult same_bits(double got, double want) {
 // library's reader still held from earlier text.
 void set_stdin_text(const std::string& text);
 
+// A path in the test folder named after this process and `name`, so that
+// parallel runs cannot collide; the file is removed when the process ends.
+std::string temp_name(const std::string& name);
+
 // Runs fn with standard output going to a file; returns what it printed.
 std::string capture_stdout(const std::function<void()>& fn);
