@@ -3,7 +3,7 @@
 # points in 3 and in 16 dimensions (gen_points uniform), for T = 1 and 2, and
 # prints the median of REPS runs (default 5) with pairs per second; then the
 # search alone (no reading) on each vector level, timed through the Google
-# Benchmark target farthest_pair_bench. Release build in build-bench/.
+# Benchmark target pair_search_bench. Release build in build-bench/.
 #   bash bench/farthest_pair.sh
 #   REPS=9 PLAIN=0 bash bench/farthest_pair.sh    # more runs, no plain runs
 #   QUIET=0 bash bench/farthest_pair.sh           # do not wait for idle moments
@@ -83,9 +83,9 @@ for d in 3 16; do
   done
 done
 
-bench="$out/bench/farthest_pair_bench"
+bench="$out/bench/pair_search_bench"
 echo
-echo "the search alone (farthest_pair_bench), medians of $reps runs"
+echo "the search alone (pair_search_bench), medians of $reps runs"
 printf '%-3s %-6s %-2s %10s %12s %7s\n' D level T seconds pairs/s T2/T1
 for d in 3 16; do
   for level in 2 1; do

@@ -4,7 +4,7 @@ Usage: python3 bench/report.py BUILD_DIR
 
 Whole runs are timed from outside (wall time of the process, standard input
 from a file, standard output discarded); the choice alone comes from
-kernels_bench (Google Benchmark, in-process). sampled_centers is timed by its
+engines_bench (Google Benchmark, in-process). sampled_centers is timed by its
 own wall-time line (a one-process job, started without mpirun), on 2000
 points from gen_points. NumPy and Open3D, when the
 Debian packages python3-numpy / python3-open3d are installed, are timed
@@ -39,7 +39,8 @@ def make_data(kind, seed):
     if not os.path.exists(path):
         os.makedirs(DATA, exist_ok=True)
         with open(path + ".tmp", "wb") as out:
-            subprocess.run([exe("gen_data"), kind, str(N), str(D), str(seed)], stdout=out, check=True)
+            shape = ["uniform"] if kind == "uniform" else ["-c", "50", "-w", "0.02", "clusters"]
+            subprocess.run([exe("gen_points"), *shape, str(N), str(D), str(seed)], stdout=out, check=True)
         os.replace(path + ".tmp", path)
     return path
 
@@ -96,8 +97,8 @@ t = time.perf_counter(); s = pc.farthest_point_down_sample(int(sys.argv[2])); pr
 
 
 def google_benchmark():
-    out = os.path.join(BUILD, "kernels_bench.json")
-    subprocess.run([exe("kernels_bench"), "--benchmark_filter=BM_choose",
+    out = os.path.join(BUILD, "engines_bench.json")
+    subprocess.run([exe("engines_bench"), "--benchmark_filter=BM_choose",
                     f"--benchmark_repetitions={max(3, REPEATS)}",
                     "--benchmark_report_aggregates_only=true",
                     f"--benchmark_out={out}", "--benchmark_out_format=json"],

@@ -39,9 +39,11 @@ double gen_unit(uint64_t bits) { return static_cast<double>(bits >> 11) * 0x1p-5
 
 double gen_rng_unit(gen_rng* r) { return gen_unit(gen_rng_next(r)); }
 
+__extension__ typedef unsigned __int128 gen_u128;
+
 uint32_t gen_rng_below(gen_rng* r, uint32_t n) {
   // The high half of a 64 x 32-bit product: exact integer arithmetic.
-  unsigned __int128 wide = static_cast<unsigned __int128>(gen_rng_next(r)) * n;
+  gen_u128 wide = static_cast<gen_u128>(gen_rng_next(r)) * n;
   return static_cast<uint32_t>(wide >> 64);
 }
 

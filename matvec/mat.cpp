@@ -3,6 +3,7 @@
 
 #include "matvec.hpp"
 #include "internal.hpp"
+#include "work.hpp"
 
 static int64_t element_count(int32_t rows, int32_t cols) {
   if (rows < 0 || cols < 0) return -1;
@@ -22,7 +23,7 @@ void mat_calloc(mat* A, int32_t rows, int32_t cols) {
 }
 
 void mat_free(mat* A) {
-  std::free(A->data);
+  work_free(A->data);
   A->data = nullptr;
   A->rows = 0;
   A->cols = 0;

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "internal.hpp"
-#include "kernels.hpp"
+#include "work.hpp"
 
 namespace {
 

@@ -1,34 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
-#include <sys/mman.h>
 
 #include "internal.hpp"
-#include "kernels.hpp"
+#include "work.hpp"
 #include "matvec.hpp"
-
-static constexpr size_t huge_page = size_t{1} << 21;
-// From here up a block is offered for huge pages. On a virtual machine each
-// 4 KiB page costs a fault of some 15 us when first written: 4 ms for a
-// matrix of 50000 rows of 3, against 0.1 ms in one huge page.
-static constexpr size_t huge_from = size_t{1} << 18;
-
-void* work_alloc(int64_t bytes) {
-  if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX - huge_page) return nullptr;
-  size_t size = static_cast<size_t>(bytes);
-  void* p = nullptr;
-  if (size >= huge_from) {
-    // Aligned to 2 MiB and offered for huge pages: filling a block of many
-    // megabytes then takes a few hundred page faults instead of one per 4 KiB.
-    size = (size + huge_page - 1) / huge_page * huge_page;
-    p = std::aligned_alloc(huge_page, size);
-    if (p != nullptr) ::madvise(p, size, MADV_HUGEPAGE);  // a hint; refusal is harmless
-  } else {
-    // At least one byte is asked for, so null always means failure.
-    size = size == 0 ? 64 : (size + 63) / 64 * 64;
-    p = std::aligned_alloc(64, size);
-  }
-  return p;
-}
 
 // 64-byte aligned, so that vector kernels may load whole cache lines.
 double* storage_alloc(int64_t count, bool zero) {
@@ -52,7 +27,7 @@ void vec_calloc(vec* v, int32_t n) {
 }
 
 void vec_free(vec* v) {
-  std::free(v->data);
+  work_free(v->data);
   v->data = nullptr;
   v->n = 0;
 }

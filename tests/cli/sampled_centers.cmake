@@ -118,7 +118,7 @@ target_compile_definitions(sampled_centers_runs PRIVATE
   "SC_MPIEXEC=\"${MPIEXEC_EXECUTABLE}\"" "SC_NUMPROC_FLAG=\"${MPIEXEC_NUMPROC_FLAG}\""
   "SC_PREFLAGS=\"${preflags}\"" "SC_PROGRAM=\"$<TARGET_FILE:sampled_centers>\""
   "SC_PROGRAM_PLAIN=\"$<TARGET_FILE:sampled_centers_plain>\"")
-target_link_libraries(sampled_centers_runs PRIVATE test_support GTest::gtest_main build_flags)
+target_link_libraries(sampled_centers_runs PRIVATE test_support GTest::gtest_main test_flags)
 add_dependencies(sampled_centers_runs sampled_centers sampled_centers_plain)
 gtest_discover_tests(sampled_centers_runs DISCOVERY_TIMEOUT 60 PROPERTIES LABELS cli TIMEOUT 120)
 

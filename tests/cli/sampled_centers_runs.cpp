@@ -181,8 +181,8 @@ TEST_P(SampledCentersRun, RepeatsItselfExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, SampledCentersRun, testing::Values(SC_PROGRAM, SC_PROGRAM_PLAIN),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                           return info.index == 0 ? "fast" : "plain";
+                         [](const testing::TestParamInfo<const char*>& param) {
+                           return param.index == 0 ? "fast" : "plain";
                          });
 
 }  // namespace

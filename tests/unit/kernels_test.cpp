@@ -1,3 +1,7 @@
+// Every kernel at every level the processor runs against its plain
+// reference, bit for bit, on inputs built to break it: every tail length,
+// ranges that start off a vector boundary, NaN, infinities, overflow, ties
+// and duplicate rows.
 #include "kernels.hpp"
 
 #include <algorithm>
@@ -6,13 +10,13 @@
 #include <random>
 #include <vector>
 
-#include "matvec.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 const double inf = std::numeric_limits<double>::infinity();
 const double nan = std::numeric_limits<double>::quiet_NaN();
+const double largest = 1.7976931348623157e308;
 
 std::vector<simd_level> levels_here() {
   std::vector<simd_level> out;
@@ -21,8 +25,8 @@ std::vector<simd_level> levels_here() {
   return out;
 }
 
-// A random value: mostly non-integer doubles of mixed signs, sometimes a
-// value from a small set (ties and duplicate rows), sometimes a special.
+// Mostly non-integer doubles of mixed signs; sometimes one of a few small
+// values (ties, duplicate rows), a huge one (sums overflow) or a special.
 double random_value(std::mt19937_64& g, bool specials) {
   std::uniform_real_distribution<double> u(-10, 10);
   switch (g() % 16) {
@@ -31,191 +35,245 @@ double random_value(std::mt19937_64& g, bool specials) {
     case 1:
       return specials ? (g() % 3 == 0 ? nan : (g() % 2 ? inf : -inf)) : 1.0;
     case 2:
-      return u(g) * 1e153;  // squares near the top of the range, sums overflow
+      return u(g) * 1e153;
     default:
       return u(g);
   }
 }
 
-// Rows laid out by coordinate, with a stride past the row count.
-struct soa {
-  int64_t count, stride;
-  int32_t d;
-  std::vector<double> x;
-  double at(int64_t r, int32_t j) const { return x[j * stride + r]; }
+// Rows by coordinate, owned by the test.
+struct rows_by_coord {
+  std::vector<double> data;  // row-major
+  by_coord X;
+  rows_by_coord(std::mt19937_64& g, int64_t rows, int32_t cols, bool specials)
+      : data(static_cast<size_t>(rows * cols)) {
+    for (double& v : data) v = random_value(g, specials && g() % 8 == 0);
+    X = by_coord_alloc(rows, cols);
+    by_coord_fill(&X, data.data(), nullptr);
+  }
+  ~rows_by_coord() { by_coord_free(&X); }
+  const double* row(int64_t r) const { return data.data() + r * X.cols; }
 };
 
-soa random_soa(std::mt19937_64& g, int64_t count, int32_t d, bool specials) {
-  soa s{count, count + 3, d, {}};
-  s.x.assign(static_cast<size_t>(s.stride * d), -1.0);
-  for (int64_t r = 0; r < count; ++r)
-    for (int32_t j = 0; j < d; ++j)
-      s.x[j * s.stride + r] = random_value(g, specials && g() % 8 == 0);
-  return s;
+const int64_t counts[] = {0, 1, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 100, 301};
+const int32_t dims[] = {1, 2, 3, 4, 5, 7, 16};
+
+TEST(ByCoord, PadsWithCopiesOfTheLastRowInOrder) {
+  const double data[] = {1, 2, 3, 4, 5, 6};
+  const int32_t order[] = {2, 0};
+  by_coord X = by_coord_alloc(2, 2);
+  by_coord_fill(&X, data, order);
+  ASSERT_EQ(X.stride, by_coord_pad);
+  EXPECT_EQ(X.x[0], 5.0);
+  EXPECT_EQ(X.x[1], 1.0);
+  EXPECT_EQ(X.x[X.stride], 6.0);
+  for (int64_t p = 2; p < X.stride; ++p) EXPECT_EQ(X.x[X.stride + p], 2.0);
+  by_coord_free(&X);
+  by_coord_free(&X);  // a second free releases nothing
+  EXPECT_EQ(by_coord_alloc(-1, 2).x, nullptr);
 }
 
-// Counts that reach whole blocks of 16 and 8 rows and every tail length.
-const int64_t counts[] = {0, 1, 3, 4, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 100, 1001};
-
-TEST(SoaFoldNearest, EveryLevelEqualsTheRowByRowFold) {
+TEST(FoldNearest, EveryLevelEqualsTheReferenceOnEveryRange) {
   std::mt19937_64 g(101);
-  for (int32_t d : {0, 1, 2, 3, 4, 5, 7, 16}) {
+  for (int32_t d : dims) {
     for (int64_t count : counts) {
       for (int trial = 0; trial < 3; ++trial) {
-        soa s = random_soa(g, count, d, trial > 0);
-        std::vector<double> c(d);
-        // The centre is often one of the rows, so that zeros and ties occur.
-        int64_t from = count > 0 && g() % 2 ? static_cast<int64_t>(g() % count) : -1;
-        for (int32_t j = 0; j < d; ++j)
-          c[j] = from >= 0 ? s.at(from, j) : random_value(g, trial == 2);
-        std::vector<double> start(count);
+        rows_by_coord R(g, count, d, trial > 0);
+        // The centre is often a row, so that zeros and ties occur.
+        std::vector<double> c(static_cast<size_t>(d));
+        const int64_t own = count > 0 && g() % 2 ? static_cast<int64_t>(g() % count) : -1;
+        for (int32_t j = 0; j < d; ++j) c[j] = own >= 0 ? R.row(own)[j] : random_value(g, trial == 2);
+        std::vector<double> start(static_cast<size_t>(count));
         for (double& v : start) {
-          int pick = static_cast<int>(g() % 4);
-          v = pick == 0   ? no_distance
-              : pick == 1 ? 0.0
-              : pick == 2 ? 1.0
-                          : std::fabs(random_value(g, false));
+          const uint64_t pick = g() % 4;
+          v = pick == 0 ? largest : pick == 1 ? 0.0 : pick == 2 ? 1.0 : std::fabs(random_value(g, false));
         }
-
-        // The definition: vec_dist_sq on each row, tests as center_cost makes them.
+        const int64_t from = count > 0 ? static_cast<int64_t>(g() % (count / 3 + 1)) : 0;
         std::vector<double> want = start;
-        farthest_row best{0.0, -1};
-        std::vector<double> row(d);
-        vec cv{c.data(), d}, rv{row.data(), d};
-        for (int64_t r = 0; r < count; ++r) {
-          for (int32_t j = 0; j < d; ++j) row[j] = s.at(r, j);
-          double dist = vec_dist_sq(&rv, &cv);
-          if (want[r] > dist) want[r] = dist;
-          if (want[r] > best.dist) best = {want[r], r};
-        }
-
+        const farthest_row best = fold_nearest_ref(&R.X, from, count, c.data(), want.data());
         for (simd_level level : levels_here()) {
           std::vector<double> near = start;
-          farthest_row got =
-              soa_fold_nearest(level, s.x.data(), s.stride, d, count, c.data(), near.data());
-          const char* name = simd_name(level);
-          ASSERT_EQ(got.pos, best.pos) << name << " d " << d << " count " << count;
-          ASSERT_TRUE(same_bits(got.dist, best.dist)) << name << " d " << d << " count " << count;
-          for (int64_t r = 0; r < count; ++r)
-            ASSERT_TRUE(same_bits(near[r], want[r])) << name << " d " << d << " row " << r;
+          const farthest_row got = fold_nearest(level, &R.X, from, count, c.data(), near.data());
+          const std::string where = std::string(simd_name(level)) + " d " + std::to_string(d) +
+                                    " rows " + std::to_string(from) + ".." + std::to_string(count);
+          ASSERT_EQ(got.pos, best.pos) << where;
+          ASSERT_TRUE(same_bits(got.dist, best.dist)) << where;
+          for (int64_t r = 0; r < count; ++r) ASSERT_TRUE(same_bits(near[r], want[r])) << where;
         }
       }
     }
   }
 }
 
-TEST(SoaFoldNearest, TiesGoToTheLowestPositionAcrossLanes) {
-  // Equal distances in every lane and in the tail: position 3 is the first.
+TEST(FoldNearest, TiesGoToTheLowestPositionAcrossLanesAndTail) {
+  std::vector<double> x(37, 1.0);
+  x[3] = x[19] = x[36] = 5.0;
+  x[0] = 5.0 - 0x1p-50;  // just nearer
+  by_coord X = by_coord_alloc(37, 1);
+  by_coord_fill(&X, x.data(), nullptr);
+  const double c = 0.0;
   for (simd_level level : levels_here()) {
-    std::vector<double> x(37, 1.0);
-    x[3] = 5.0;
-    x[19] = 5.0;
-    x[36] = 5.0;
-    x[0] = 5.0 - 0x1p-50;  // just nearer
-    std::vector<double> near(37, no_distance);
-    double c = 0.0;
-    farthest_row f = soa_fold_nearest(level, x.data(), 37, 1, 37, &c, near.data());
+    std::vector<double> near(37, largest);
+    farthest_row f = fold_nearest(level, &X, 0, 37, &c, near.data());
     EXPECT_EQ(f.pos, 3) << simd_name(level);
     EXPECT_TRUE(same_bits(f.dist, 25.0));
-    // Every row on the centre: nothing lies above 0.0.
-    std::vector<double> zero(37, 0.0);
-    f = soa_fold_nearest(level, zero.data(), 37, 1, 37, &c, zero.data());
-    EXPECT_EQ(f.pos, -1);
-    EXPECT_TRUE(same_bits(f.dist, 0.0));
+    std::fill(near.begin(), near.end(), 0.0);
+    f = fold_nearest(level, &X, 0, 37, &c, near.data());
+    EXPECT_EQ(f.pos, -1) << "nothing above 0.0";
   }
+  by_coord_free(&X);
 }
 
-TEST(SoaFoldNearest, SquaresAreRoundedBeforeTheyAreAdded) {
-  // v * v, then u * u rounded and added: a fused multiply-add of u * u
-  // onto v * v rounds once and ends one unit higher.
+// v * v, then u * u rounded and added: a fused multiply-add of u * u onto
+// v * v rounds once and ends one unit higher. Every kernel sums this pair.
+TEST(Kernels, RoundEachSquareBeforeAddingIt) {
   const double v = 0x1.e7c922b2d54e4p-2, u = 0x1.d622567196942p+0;
   const double want = 0x1.ccbc8402736aep+1;
   ASSERT_TRUE(same_bits(std::fma(u, u, v * v), 0x1.ccbc8402736afp+1));
-  std::vector<double> x(2 * 24);
-  for (int r = 0; r < 24; ++r) {
-    x[r] = v;
-    x[24 + r] = u;
-  }
-  const double c[2] = {0.0, 0.0};
+  std::vector<double> rows;
+  for (int r = 0; r < 40; ++r) rows.insert(rows.end(), {v, u});
+  by_coord X = by_coord_alloc(40, 2);
+  by_coord_fill(&X, rows.data(), nullptr);
+  const double zero[2] = {0.0, 0.0};
+  const double* c[pair_block_rows] = {zero, zero, zero, zero};
   for (simd_level level : levels_here()) {
-    std::vector<double> near(24, no_distance);
-    soa_fold_nearest(level, x.data(), 24, 2, 24, c, near.data());
-    for (int r = 0; r < 24; ++r)
-      ASSERT_TRUE(same_bits(near[r], want)) << simd_name(level) << " row " << r;
+    std::vector<double> near(40, largest);
+    fold_nearest(level, &X, 0, 40, zero, near.data());
+    for (double n : near) ASSERT_TRUE(same_bits(n, want)) << simd_name(level);
+    double most[pair_block_rows];
+    pair_block_most(level, &X, c, 0, 40, most);
+    EXPECT_TRUE(same_bits(most[0], want)) << simd_name(level);
+    EXPECT_EQ(pair_first_at(level, &X, zero, 3, 40, want), 3);
+    const int32_t origin = 0;
+    EXPECT_TRUE(same_bits(cover_cost(level, &X, zero, &origin, 1, inf), want)) << simd_name(level);
   }
+  by_coord_free(&X);
 }
 
-// A box around random points of a cloud (of mixed magnitudes, so rounding
-// bites), and centres inside, outside and on its sides.
-TEST(SoaBoxesWithin, BoundNeverExceedsAnyPointsDistanceAndLevelsAgree) {
+// Boxes around random points of mixed magnitudes (so rounding bites), and
+// centres inside, outside and on their sides.
+TEST(BoxesWithin, BoundNeverExceedsAPointsDistanceAndLevelsAgree) {
   std::mt19937_64 g(7);
+  const int per_box = 6;
   for (int32_t d : {1, 2, 3, 5}) {
     for (int64_t boxes : {1, 3, 4, 7, 8, 9, 17, 40}) {
-      const int per_box = 6;
-      std::vector<std::vector<double>> pts(boxes);
-      std::vector<double> lo(boxes * d), hi(boxes * d), limit(boxes);
+      std::vector<double> pts(static_cast<size_t>(boxes * per_box * d)), lo_rows, hi_rows;
       for (int64_t b = 0; b < boxes; ++b) {
         const double scale = std::ldexp(1.0, static_cast<int>(g() % 60) - 30);
         std::uniform_real_distribution<double> u(-scale, scale);
-        pts[b].resize(per_box * d);
-        for (double& v : pts[b]) v = g() % 5 == 0 ? scale / 3 : u(g);
+        double* p = pts.data() + b * per_box * d;
+        for (int64_t i = 0; i < per_box * d; ++i) p[i] = g() % 5 == 0 ? scale / 3 : u(g);
         for (int32_t j = 0; j < d; ++j) {
           double l = inf, h = -inf;
-          for (int p = 0; p < per_box; ++p) {
-            l = std::min(l, pts[b][p * d + j]);
-            h = std::max(h, pts[b][p * d + j]);
+          for (int q = 0; q < per_box; ++q) {
+            l = std::min(l, p[q * d + j]);
+            h = std::max(h, p[q * d + j]);
           }
-          lo[j * boxes + b] = l;
-          hi[j * boxes + b] = h;
+          lo_rows.push_back(l);
+          hi_rows.push_back(h);
         }
       }
+      by_coord lo = by_coord_alloc(boxes, d), hi = by_coord_alloc(boxes, d);
+      by_coord_fill(&lo, lo_rows.data(), nullptr);
+      by_coord_fill(&hi, hi_rows.data(), nullptr);
       for (int trial = 0; trial < 30; ++trial) {
-        std::vector<double> c(d);
+        std::vector<double> c(static_cast<size_t>(d));
         for (int32_t j = 0; j < d; ++j) {
-          int64_t b = static_cast<int64_t>(g() % boxes);
-          int pick = static_cast<int>(g() % 3);
-          c[j] = pick == 0   ? lo[j * boxes + b]
-                 : pick == 1 ? pts[b][(g() % per_box) * d + j] * 1.5
+          const int64_t b = static_cast<int64_t>(g() % boxes);
+          const uint64_t pick = g() % 3;
+          c[j] = pick == 0 ? lo_rows[b * d + j]
+                 : pick == 1 ? pts[(b * per_box + static_cast<int64_t>(g() % per_box)) * d + j] * 1.5
                              : random_value(g, false);
         }
-        // Half the boxes get a limit just above the distance of their
-        // nearest point, which the bound must lie below, so they must be
-        // listed; the others a limit at or below it, listed or not as the
-        // bound says (the levels must agree).
-        std::vector<bool> must(boxes);
+        // Half the boxes get a limit just above their nearest point's
+        // distance, which the bound must lie below; the others one at or
+        // below it, listed or not as the bound says.
+        std::vector<double> limit(static_cast<size_t>(boxes));
+        std::vector<bool> must(static_cast<size_t>(boxes));
         for (int64_t b = 0; b < boxes; ++b) {
-          double smallest = inf;
-          for (int p = 0; p < per_box; ++p) {
-            vec pv{pts[b].data() + p * d, d}, cv{c.data(), d};
-            smallest = std::min(smallest, vec_dist_sq(&pv, &cv));
+          double nearest = inf;
+          for (int q = 0; q < per_box; ++q) {
+            double sum = 0.0;
+            for (int32_t j = 0; j < d; ++j) {
+              const double diff = pts[(b * per_box + q) * d + j] - c[j];
+              sum = diff * diff + sum;
+            }
+            nearest = std::min(nearest, sum);
           }
           must[b] = g() % 2 == 0;
-          limit[b] = must[b] ? std::nextafter(smallest, inf) : smallest * (g() % 2 ? 1.0 : 0.25);
+          limit[b] = must[b] ? std::nextafter(nearest, inf) : nearest * (g() % 2 ? 1.0 : 0.25);
         }
-        std::vector<int32_t> plain(boxes);
-        int64_t n_plain = soa_boxes_within(simd_level::plain, lo.data(), hi.data(), boxes, d, boxes,
-                                           c.data(), limit.data(), plain.data());
-        plain.resize(n_plain);
-        for (int64_t b = 0; b < boxes; ++b) {
-          bool listed = std::find(plain.begin(), plain.end(), b) != plain.end();
-          ASSERT_TRUE(listed || !must[b]) << "box " << b << " d " << d;
-        }
+        const int64_t from = static_cast<int64_t>(g() % static_cast<uint64_t>(boxes));
+        std::vector<int32_t> want(static_cast<size_t>(boxes));
+        want.resize(static_cast<size_t>(
+            boxes_within_ref(&lo, &hi, from, boxes, c.data(), limit.data(), want.data())));
+        for (int64_t b = from; b < boxes; ++b)
+          ASSERT_TRUE(!must[b] || std::count(want.begin(), want.end(), b) == 1) << "box " << b;
         for (simd_level level : levels_here()) {
-          std::vector<int32_t> got(boxes);
-          int64_t n = soa_boxes_within(level, lo.data(), hi.data(), boxes, d, boxes, c.data(),
-                                       limit.data(), got.data());
-          got.resize(n);
-          ASSERT_EQ(got, plain) << simd_name(level) << " d " << d << " boxes " << boxes;
+          std::vector<int32_t> got(static_cast<size_t>(boxes));
+          got.resize(static_cast<size_t>(
+              boxes_within(level, &lo, &hi, from, boxes, c.data(), limit.data(), got.data())));
+          ASSERT_EQ(got, want) << simd_name(level) << " d " << d << " boxes " << boxes;
+        }
+      }
+      by_coord_free(&lo);
+      by_coord_free(&hi);
+    }
+  }
+}
+
+TEST(PairKernels, EveryLevelEqualsTheReferenceOnEveryRange) {
+  std::mt19937_64 g(13);
+  for (int32_t d : dims) {
+    for (int64_t count : counts) {
+      if (count < 2) continue;
+      rows_by_coord R(g, count, d, true);
+      for (int trial = 0; trial < 4; ++trial) {
+        const double* c[pair_block_rows];
+        for (const double*& r : c) r = R.row(static_cast<int64_t>(g() % count));
+        const int64_t j0 = static_cast<int64_t>(g() % count);
+        const int64_t j1 = trial == 0 ? R.X.stride : j0 + static_cast<int64_t>(g() % (count - j0 + 1));
+        double want[pair_block_rows];
+        pair_block_most_ref(&R.X, c, j0, j1, want);
+        // A distance that occurs (or the largest, or one that does not).
+        const double dist = trial == 1 ? want[0] : trial == 2 ? 0.5 : std::fabs(random_value(g, false));
+        const int64_t first = pair_first_at_ref(&R.X, c[1], j0, j1, dist);
+        for (simd_level level : levels_here()) {
+          double got[pair_block_rows];
+          pair_block_most(level, &R.X, c, j0, j1, got);
+          for (int r = 0; r < pair_block_rows; ++r)
+            ASSERT_TRUE(same_bits(got[r], want[r])) << simd_name(level) << " d " << d << " r " << r;
+          ASSERT_EQ(pair_first_at(level, &R.X, c[1], j0, j1, dist), first) << simd_name(level);
         }
       }
     }
   }
 }
 
-TEST(SimdLevel, PlainAlwaysRunsAndTheBestRuns) {
-  EXPECT_TRUE(simd_runs(simd_level::plain));
-  EXPECT_TRUE(simd_runs(simd_best()));
-  EXPECT_STREQ(simd_name(simd_level::avx512), "avx512");
+TEST(CoverCost, EveryLevelEqualsTheReferenceAndStopsOnlyWhereAllowed) {
+  std::mt19937_64 g(17);
+  for (int32_t d : {1, 2, 3}) {
+    for (int64_t count : counts) {
+      if (count == 0) continue;
+      rows_by_coord R(g, count, d, true);
+      for (int trial = 0; trial < 4; ++trial) {
+        const int32_t k = static_cast<int32_t>(g() % 6);
+        std::vector<int32_t> centres(static_cast<size_t>(k));
+        for (int32_t& c : centres) c = static_cast<int32_t>(g() % count);
+        const double* pts = R.data.data();
+        const double full = cover_cost_ref(&R.X, pts, centres.data(), k, inf);
+        const double stop = trial == 0 ? full : std::fabs(random_value(g, false));
+        for (simd_level level : levels_here()) {
+          ASSERT_TRUE(same_bits(cover_cost(level, &R.X, pts, centres.data(), k, inf), full)) << simd_name(level);
+          const double early = cover_cost(level, &R.X, pts, centres.data(), k, stop);
+          ASSERT_EQ(early < stop, full < stop) << simd_name(level);
+          if (full < stop) {
+            ASSERT_TRUE(same_bits(early, full)) << simd_name(level);
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // The farthest-pair search alone (no reading), per kernel level (2 avx512,
-// 1 avx2, 0 plain), coordinate count and team size, on rows uniform in the
-// unit cube. Reports pairs per second of wall time:
-//   farthest_pair_bench --benchmark_filter='level:2/'
+// 1 avx2, 0 plain), coordinate count and team size, on 50000 rows uniform in
+// [-1, 1] (gen_points uniform 50000 D D). Reports pairs per second:
+//   build-bench/bench/pair_search_bench --benchmark_filter='level:2/'
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
-#include "farthest_pair.hpp"
+#include "data.hpp"
+#include "pair_search.hpp"
 
 namespace {
 
@@ -23,13 +23,10 @@ void search(benchmark::State& state) {
     state.SkipWithError("this processor does not run the level");
     return;
   }
-  std::mt19937_64 g(42);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  std::vector<double> data(static_cast<size_t>(rows) * cols);
-  for (double& x : data) x = u(g);
+  std::vector<double> data = generated(gen_kind::uniform, rows, cols, static_cast<uint64_t>(cols));
   const mat A{data.data(), rows, cols};
   for (auto _ : state) benchmark::DoNotOptimize(farthest_pair_search(&A, threads, level));
-  const int64_t pairs = static_cast<int64_t>(rows) * (rows - 1) / 2;
+  const int64_t pairs = int64_t{rows} * (rows - 1) / 2;
   state.counters["pairs/s"] =
       benchmark::Counter(static_cast<double>(pairs), benchmark::Counter::kIsIterationInvariantRate);
   state.SetLabel(simd_name(level));

@@ -1,4 +1,5 @@
-#include "farthest_pair.hpp"
+// The all-pairs search at every level and team size against the plain scan.
+#include "pair_search.hpp"
 
 #include <omp.h>
 
@@ -49,7 +50,7 @@ TEST(FarthestPairSearch, MatchesReferenceOnRandomMatrices) {
     std::vector<double> data(static_cast<size_t>(rows) * cols);
     for (double& x : data) x = coarse ? static_cast<double>(g() % 3) : u(g);
     mat A{data.data(), rows, cols};
-    const farthest want = farthest_pair_ref(&A);
+    const farthest want = farthest_pair_search_ref(&A, 1);
     for (simd_level level : levels_here())
       for (int32_t t : team_sizes)
         EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level), want))
@@ -130,7 +131,7 @@ TEST(FarthestPairSearch, StridesByTheThreadsGranted) {
   std::vector<double> data(40 * 3);
   for (double& x : data) x = u(g);
   mat A{data.data(), 40, 3};
-  const farthest want = farthest_pair_ref(&A);
+  const farthest want = farthest_pair_search_ref(&A, 1);
   const int levels = omp_get_max_active_levels();
   omp_set_max_active_levels(1);
   farthest got[2];
@@ -138,7 +139,7 @@ TEST(FarthestPairSearch, StridesByTheThreadsGranted) {
 #pragma omp parallel num_threads(2)
   {
     const int t = omp_get_thread_num();
-    got[t] = farthest_pair_search(&A, 4);
+    got[t] = farthest_pair_search(&A, 4, simd_best());
 #pragma omp parallel num_threads(4)
     if (omp_get_thread_num() == 0) inner_team[t] = omp_get_num_threads();
   }
@@ -150,7 +151,7 @@ TEST(FarthestPairSearch, StridesByTheThreadsGranted) {
 }
 
 // The vector paths against the plain scan on the row counts around their
-// widths (4 and 8 lanes, blocks of fp_block_rows rows dealt g apart), with
+// widths (4 and 8 lanes, blocks of pair_block_rows rows dealt g apart), with
 // column counts that take each compiled-in count and the general loop, on
 // values that make NaN, infinite and tied distances and duplicate rows.
 TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
@@ -180,7 +181,7 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
             for (int32_t k = 0; k < cols; ++k)
               data[static_cast<size_t>(i) * cols + k] = data[(g() % 4) * cols + k];
         mat A{data.data(), rows, cols};
-        const farthest want = farthest_pair_ref(&A);
+        const farthest want = farthest_pair_search_ref(&A, 1);
         for (simd_level level : levels_here())
           for (int32_t t : {1, 2, 3})
             EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level), want))
@@ -190,76 +191,5 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
     }
   }
 }
-
-// The kernels alone, from every lane boundary: the largest distance from
-// each of a block of points to the rows from j0 on, and the first row at a
-// given distance, as the plain scan finds them.
-TEST(FarthestPairKernels, MatchThePlainScanFromEveryStart) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  std::mt19937_64 g(13);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (simd_level level : levels_here()) {
-    if (level == simd_level::plain) continue;
-    for (int32_t cols : {1, 2, 3, 4, 6}) {
-      const int32_t rows = 45;
-      std::vector<double> data(static_cast<size_t>(rows) * cols);
-      // Two values per coordinate: many rows at the largest distance.
-      for (double& x : data) x = g() % 2 ? 0.5 : u(g);
-      data[7 * cols] = nan;
-      mat A{data.data(), rows, cols};
-      fp_by_coord X = fp_by_coord_make(&A);
-      ASSERT_NE(X.x, nullptr);
-      const double* c[fp_block_rows_max];
-      for (int32_t r = 0; r < fp_block_rows_max; ++r) c[r] = A.data + (5 * r % rows) * cols;
-      for (int64_t j0 = 0; j0 < X.stride; j0 += fp_lanes) {
-        double most[fp_block_rows_max];
-        fp_block_most(level, &X, c, j0, most);
-        for (int32_t r = 0; r < fp_block_rows(level); ++r) {
-          const vec a{const_cast<double*>(c[r]), cols};
-          // The strict scan keeps the first row at the largest distance.
-          double want = 0.0;
-          int64_t first = -1;
-          for (int32_t j = static_cast<int32_t>(j0); j < rows; ++j) {
-            vec b;
-            mat_get_row(&A, &b, j);
-            const double d = vec_dist_sq(&a, &b);
-            if (d > want) {
-              want = d;
-              first = j;
-            }
-          }
-          EXPECT_TRUE(same_bits(most[r], want)) << simd_name(level) << ", j0 " << j0;
-          if (first < 0) continue;
-          EXPECT_EQ(fp_first_at(level, &X, c[r], j0, want), first)
-                << simd_name(level) << ", j0 " << j0;
-        }
-      }
-      fp_by_coord_free(&X);
-    }
-  }
-}
-
-TEST(FarthestPairKernels, CopyByCoordinatePadsWithNaN) {
-  std::vector<double> data = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  mat A{data.data(), 3, 3};
-  fp_by_coord X = fp_by_coord_make(&A);
-  ASSERT_NE(X.x, nullptr);
-  EXPECT_EQ(X.stride, fp_lanes);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(X.x) % 64, 0u);
-  for (int64_t k = 0; k < 3; ++k)
-    for (int64_t j = 0; j < X.stride; ++j) {
-      if (j < 3) {
-        EXPECT_EQ(X.x[k * X.stride + j], data[j * 3 + k]);
-      } else {
-        EXPECT_TRUE(std::isnan(X.x[k * X.stride + j]));
-      }
-    }
-  fp_by_coord_free(&X);
-  EXPECT_EQ(X.x, nullptr);
-  mat empty{nullptr, 0, 3};
-  EXPECT_EQ(fp_by_coord_make(&empty).x, nullptr);
-}
-
-
 
 }  // namespace

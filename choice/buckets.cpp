@@ -1,0 +1,368 @@
+// The bucket engine: the same answers as one pass per centre, visiting only
+// the rows a centre may come nearer to.
+//
+// The finite rows are laid out by coordinate in buckets of nearby rows, cut
+// from a Z-order curve over their bounding box; each bucket keeps its
+// bounding box and the largest nearest distance among its rows, and groups
+// of buckets keep the same. A centre visits only the groups, then the
+// buckets, whose box bound lies below their largest nearest distance.
+//
+// Why every bit stays: a box's bound is computed with the operations of the
+// distance in the same order, and rounding is monotone, so it never exceeds
+// any of its rows' computed distances (boxes_within). When it is no smaller
+// than the bucket's largest nearest distance, no row of the bucket has a
+// nearest distance above its distance to the centre, so the plain pass would
+// change none of them. Rows holding NaN or an infinity have distance NaN or
+// +inf to every centre, so their nearest distance stays at the start value
+// for good: they are kept out of the buckets and stand in the farthest-row
+// search with that value. A centre holding one changes no nearest distance.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "engine.hpp"
+#include "work.hpp"
+
+namespace {
+
+// Rows per bucket: a whole number of the fold's widest step (16 rows), and
+// few enough that a bucket's box stays tight around its rows.
+constexpr int32_t bucket_rows = 128;
+// Buckets per group: a centre tests every group's box, then the boxes of the
+// groups it may reach; 64 keeps both lists short up to millions of rows.
+constexpr int32_t group_buckets = 64;
+// Pruning repays laying out the buckets once there are enough centres (each
+// fold then visits a small part of the rows) and enough rows to fill several
+// buckets; boxes stay tight up to 8 dimensions.
+constexpr int64_t pruning_min_centres = 33;
+constexpr int32_t pruning_min_rows = 8 * bucket_rows;
+constexpr int32_t pruning_max_cols = 8;
+
+// A candidate for the farthest row: the largest nearest distance, then the
+// lowest row. none loses to every row whose nearest distance is above 0.0.
+struct candidate {
+  double dist;
+  int32_t row;
+};
+constexpr candidate none{0.0, INT32_MAX};
+
+bool farther(candidate a, candidate b) {
+  return a.dist > b.dist || (a.dist == b.dist && a.row < b.row);
+}
+
+bool row_is_finite(const double* row, int32_t cols) {
+  for (int32_t j = 0; j < cols; ++j)
+    if (!std::isfinite(row[j])) return false;
+  return true;
+}
+
+}  // namespace
+
+struct bucket_engine {
+  simd_level level;
+  int32_t rows;             // rows of the matrix
+  int32_t finite;           // rows without NaN or infinity: the positions
+  int32_t first_special;    // lowest row holding NaN or an infinity, or -1
+  int32_t buckets;          // bucket b holds positions [b * bucket_rows, ...)
+  int32_t groups;           // group g holds buckets [g * group_buckets, ...)
+  int32_t leaves;           // of the tournament tree: a power of two above buckets
+  by_coord X;               // the finite rows by position
+  by_coord lo, hi;          // bucket boxes
+  by_coord group_lo, group_hi;
+  void* block;              // the arrays below, carved by carve_arrays
+  double* near;             // nearest distance by position
+  int32_t* row;             // the row at each position; rising within a bucket
+  double* top;              // largest nearest distance in bucket b
+  int32_t* top_row;         // its lowest row, INT32_MAX for none
+  int32_t* visit;           // buckets a centre visits
+  double* group_top;        // largest nearest distance in group g
+  int32_t* group_visit;
+  candidate* tree;          // over the buckets, then the lowest special row
+};
+
+namespace {
+
+int32_t bucket_size(const bucket_engine* e, int32_t b) {
+  return static_cast<int32_t>(std::min<int64_t>(bucket_rows, e->finite - int64_t{b} * bucket_rows));
+}
+
+// Lays the engine's arrays out in `block`, each on a 64-byte line of its
+// own, for up to `rows` positions; with block null it only counts. Returns
+// the bytes they take.
+int64_t carve_arrays(bucket_engine* e, int32_t rows, char* block) {
+  const int64_t buckets = (int64_t{rows} + bucket_rows - 1) / bucket_rows;
+  const int64_t groups = (buckets + group_buckets - 1) / group_buckets;
+  int64_t leaves = 1;
+  while (leaves < buckets + 1) leaves *= 2;
+  int64_t at = 0;
+  auto take = [&](auto*& p, int64_t count) {
+    using T = std::remove_reference_t<decltype(*p)>;
+    if (block != nullptr) p = reinterpret_cast<T*>(block + at);
+    at += (count * static_cast<int64_t>(sizeof(T)) + 63) / 64 * 64;
+  };
+  take(e->near, rows);
+  take(e->row, rows);
+  take(e->top, buckets);
+  take(e->top_row, buckets);
+  take(e->visit, buckets);
+  take(e->group_top, groups);
+  take(e->group_visit, groups);
+  take(e->tree, 2 * leaves);
+  if (block != nullptr) e->leaves = static_cast<int32_t>(leaves);
+  return at;
+}
+
+// Lists the finite rows in e->row, in row order, and notes the first other.
+void list_finite_rows(bucket_engine* e, const mat* A) {
+  e->finite = 0;
+  e->first_special = -1;
+  for (int32_t i = 0; i < A->rows; ++i) {
+    if (row_is_finite(A->data + int64_t{i} * A->cols, A->cols)) e->row[e->finite++] = i;
+    else if (e->first_special < 0) e->first_special = i;
+  }
+}
+
+// Stable least-significant-digit radix sort of items by their upper 32 bits
+// (the key; the lowest `bits` of them count); the lower 32 bits hold the
+// row. Returns whichever of the two arrays holds the result.
+uint64_t* radix_sort_keys(uint64_t* items, uint64_t* spare, int64_t n, int32_t bits) {
+  constexpr int digit = 11;
+  static_assert(digit * 3 >= 32);
+  std::vector<int64_t> count(size_t{1} << digit);
+  for (int shift = 0; shift < bits; shift += digit) {
+    std::fill(count.begin(), count.end(), 0);
+    auto digit_of = [&](uint64_t item) { return (item >> (32 + shift)) & ((1u << digit) - 1); };
+    for (int64_t i = 0; i < n; ++i) ++count[digit_of(items[i])];
+    int64_t sum = 0;
+    for (int64_t& c : count) {
+      const int64_t t = c;
+      c = sum;
+      sum += t;
+    }
+    for (int64_t i = 0; i < n; ++i) spare[count[digit_of(items[i])]++] = items[i];
+    std::swap(items, spare);
+  }
+  return items;
+}
+
+// Puts the listed rows in the order of a Z-order curve over a grid laid on
+// their bounding box (q bits a coordinate, at most 32 key bits), so that
+// each cut of bucket_rows positions holds nearby rows. False when the
+// sort's scratch cannot be had.
+bool sort_along_curve(bucket_engine* e, const mat* A) {
+  const int32_t d = A->cols, n = e->finite;
+  const int32_t q = std::max(1, std::min(16, 32 / std::max(d, 1)));
+  const int32_t key_dims = std::min(d, 32 / q);
+  double lo[32], hi[32], scale[32];
+  for (int32_t j = 0; j < key_dims; ++j) {
+    lo[j] = HUGE_VAL;
+    hi[j] = -HUGE_VAL;
+    scale[j] = 0.0;
+  }
+  for (int32_t p = 0; p < n; ++p) {
+    const double* r = A->data + int64_t{e->row[p]} * d;
+    for (int32_t j = 0; j < key_dims; ++j) {
+      lo[j] = std::min(lo[j], r[j]);
+      hi[j] = std::max(hi[j], r[j]);
+    }
+  }
+  // Halves keep the widths finite over the whole double range.
+  for (int32_t j = 0; j < key_dims; ++j) {
+    const double width = hi[j] * 0.5 - lo[j] * 0.5;
+    if (width > 0) scale[j] = std::ldexp(1.0, q) / width;
+  }
+  std::vector<uint32_t> spread(size_t{1} << q);
+  for (uint32_t v = 0; v < spread.size(); ++v)
+    for (int32_t t = 0; t < q; ++t) spread[v] |= ((v >> t) & 1u) << (t * key_dims);
+
+  uint64_t* items = static_cast<uint64_t*>(work_alloc(2 * int64_t{n} * 8));
+  if (items == nullptr) return false;
+  const double cells = std::ldexp(1.0, q);
+  for (int32_t p = 0; p < n; ++p) {
+    const double* r = A->data + int64_t{e->row[p]} * d;
+    uint32_t key = 0;
+    for (int32_t j = 0; j < key_dims; ++j) {
+      const double t = (r[j] * 0.5 - lo[j] * 0.5) * scale[j];
+      const uint32_t cell = t >= cells - 1 ? static_cast<uint32_t>(cells - 1)
+                            : t > 0        ? static_cast<uint32_t>(t)
+                                           : 0u;
+      key |= spread[cell] << j;
+    }
+    items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(e->row[p]);
+  }
+  const uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
+  for (int32_t p = 0; p < n; ++p) e->row[p] = static_cast<int32_t>(sorted[p] & 0xFFFFFFFFu);
+  work_free(items);
+  // Rising rows within each bucket, so that its lowest position among
+  // equals is its lowest row.
+  for (int32_t b = 0; b < e->buckets; ++b) {
+    int32_t* first = e->row + int64_t{b} * bucket_rows;
+    std::sort(first, first + bucket_size(e, b));
+  }
+  return true;
+}
+
+// The boxes of the buckets, then of the groups, and every nearest distance
+// at the start value: each bucket's lowest row is its farthest.
+void make_boxes(bucket_engine* e) {
+  const int32_t d = e->X.cols;
+  for (int32_t b = 0; b < e->buckets; ++b) {
+    const int64_t first = int64_t{b} * bucket_rows, last = first + bucket_size(e, b);
+    for (int32_t j = 0; j < d; ++j) {
+      const double* xj = e->X.x + j * e->X.stride;
+      double l = xj[first], h = xj[first];
+      for (int64_t p = first + 1; p < last; ++p) {
+        l = std::min(l, xj[p]);
+        h = std::max(h, xj[p]);
+      }
+      e->lo.x[j * e->lo.stride + b] = l;
+      e->hi.x[j * e->hi.stride + b] = h;
+    }
+    e->top[b] = no_distance;
+    e->top_row[b] = e->row[first];
+  }
+  for (int32_t g = 0; g < e->groups; ++g) {
+    const int32_t first = g * group_buckets, last = std::min(e->buckets, first + group_buckets);
+    for (int32_t j = 0; j < d; ++j) {
+      const double* lo = e->lo.x + j * e->lo.stride;
+      const double* hi = e->hi.x + j * e->hi.stride;
+      e->group_lo.x[j * e->group_lo.stride + g] = *std::min_element(lo + first, lo + last);
+      e->group_hi.x[j * e->group_hi.stride + g] = *std::max_element(hi + first, hi + last);
+    }
+    e->group_top[g] = no_distance;
+  }
+  for (int32_t p = 0; p < e->finite; ++p) e->near[p] = no_distance;
+}
+
+void tree_build(bucket_engine* e) {
+  for (int32_t at = e->leaves - 1; at >= 1; --at) {
+    const candidate a = e->tree[2 * at], b = e->tree[2 * at + 1];
+    e->tree[at] = farther(b, a) ? b : a;
+  }
+}
+
+// Sets one leaf and mends the way up, stopping where nothing changes.
+void tree_set(bucket_engine* e, int32_t leaf, candidate c) {
+  int32_t at = e->leaves + leaf;
+  e->tree[at] = c;
+  for (at /= 2; at >= 1; at /= 2) {
+    const candidate a = e->tree[2 * at], b = e->tree[2 * at + 1];
+    const candidate win = farther(b, a) ? b : a;
+    if (win.row == e->tree[at].row && win.dist == e->tree[at].dist) break;
+    e->tree[at] = win;
+  }
+}
+
+void fill_tree(bucket_engine* e) {
+  for (int32_t leaf = 0; leaf < e->leaves; ++leaf) {
+    candidate c = none;
+    if (leaf < e->buckets) c = {e->top[leaf], e->top_row[leaf]};
+    if (leaf == e->buckets && e->first_special >= 0) c = {no_distance, e->first_special};
+    e->tree[e->leaves + leaf] = c;
+  }
+  tree_build(e);
+}
+
+// The start of bucket b's rows, asked for ahead of its fold.
+void prefetch_bucket(const bucket_engine* e, int32_t b) {
+  const int64_t first = int64_t{b} * bucket_rows;
+  for (int32_t j = 0; j < 3 && j < e->X.cols; ++j) __builtin_prefetch(e->X.x + j * e->X.stride + first);
+  __builtin_prefetch(e->near + first);
+  __builtin_prefetch(e->row + first);
+}
+
+}  // namespace
+
+bool buckets_pay(int32_t rows, int32_t cols, int64_t centres) {
+  return cols >= 1 && cols <= pruning_max_cols && centres >= pruning_min_centres &&
+         rows >= pruning_min_rows;
+}
+
+bucket_engine* buckets_start(const mat* A, simd_level level) {
+  bucket_engine* e = new (std::nothrow) bucket_engine{};
+  if (e == nullptr) return nullptr;
+  e->level = level;
+  e->rows = A->rows;
+  e->block = work_alloc(carve_arrays(e, A->rows, nullptr));
+  if (e->block == nullptr) {
+    buckets_end(e);
+    return nullptr;
+  }
+  carve_arrays(e, A->rows, static_cast<char*>(e->block));
+  list_finite_rows(e, A);
+  e->buckets = (e->finite + bucket_rows - 1) / bucket_rows;
+  e->groups = (e->buckets + group_buckets - 1) / group_buckets;
+  if (!sort_along_curve(e, A)) {
+    buckets_end(e);
+    return nullptr;
+  }
+  e->X = by_coord_alloc(e->finite, A->cols);
+  e->lo = by_coord_alloc(e->buckets, A->cols);
+  e->hi = by_coord_alloc(e->buckets, A->cols);
+  e->group_lo = by_coord_alloc(e->groups, A->cols);
+  e->group_hi = by_coord_alloc(e->groups, A->cols);
+  if (!e->X.x || !e->lo.x || !e->hi.x || !e->group_lo.x || !e->group_hi.x) {
+    buckets_end(e);
+    return nullptr;
+  }
+  by_coord_fill(&e->X, A->data, e->row);
+  make_boxes(e);
+  fill_tree(e);
+  return e;
+}
+
+choice_farthest buckets_fold(bucket_engine* e, const double* c) {
+  if (row_is_finite(c, e->X.cols)) {
+    // The buckets to visit: inside the groups that the centre may reach,
+    // those it may reach. A group's box holds its buckets' boxes and its top
+    // is their largest, so a group skipped holds no bucket to visit.
+    const int64_t groups = boxes_within(e->level, &e->group_lo, &e->group_hi, 0, e->groups, c,
+                                        e->group_top, e->group_visit);
+    int64_t visits = 0;
+    for (int64_t v = 0; v < groups; ++v) {
+      const int32_t first = e->group_visit[v] * group_buckets;
+      const int32_t last = std::min(e->buckets, first + group_buckets);
+      visits += boxes_within(e->level, &e->lo, &e->hi, first, last, c, e->top, e->visit + visits);
+    }
+    // Mending the tree leaf by leaf costs a few steps up per bucket; past
+    // one visit in eight buckets, building it again is cheaper.
+    const bool rebuild = visits * 8 >= e->buckets;
+    for (int64_t v = 0; v < visits; ++v) {
+      const int32_t b = e->visit[v];
+      const int64_t first = int64_t{b} * bucket_rows;
+      if (v + 1 < visits) prefetch_bucket(e, e->visit[v + 1]);
+      const farthest_row f = fold_nearest(e->level, &e->X, first, first + bucket_size(e, b), c, e->near);
+      e->top[b] = f.dist;
+      e->top_row[b] = f.pos < 0 ? INT32_MAX : e->row[f.pos];
+      if (rebuild) e->tree[e->leaves + b] = {e->top[b], e->top_row[b]};
+      else tree_set(e, b, {e->top[b], e->top_row[b]});
+    }
+    if (rebuild) tree_build(e);
+    for (int64_t v = 0; v < groups; ++v) {
+      const int32_t g = e->group_visit[v], first = g * group_buckets;
+      const int32_t last = std::min(e->buckets, first + group_buckets);
+      e->group_top[g] = *std::max_element(e->top + first, e->top + last);
+    }
+  }
+  const candidate win = e->tree[1];
+  if (win.dist > 0.0) return choice_farthest{win.dist, win.row};
+  return choice_farthest{0.0, -1};
+}
+
+void buckets_nearest(const bucket_engine* e, double* nearest) {
+  for (int32_t i = 0; i < e->rows; ++i) nearest[i] = no_distance;
+  for (int32_t p = 0; p < e->finite; ++p) nearest[e->row[p]] = e->near[p];
+}
+
+void buckets_end(bucket_engine* e) {
+  if (e == nullptr) return;
+  by_coord_free(&e->X);
+  by_coord_free(&e->lo);
+  by_coord_free(&e->hi);
+  by_coord_free(&e->group_lo);
+  by_coord_free(&e->group_hi);
+  work_free(e->block);
+  delete e;
+}

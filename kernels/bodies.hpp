@@ -1,0 +1,314 @@
+// The one body of each kernel, written over a lane type L (lanes.hpp): whole
+// vectors first, then the remaining positions through the same body at
+// width 1. Included by one source per instruction set, which builds its
+// kernel_table from these with its own lane type.
+//
+// Each lane holds one row (or box) and sums its squares from coordinate 0
+// up, multiply and add apart, so lane results equal the references' bit for
+// bit; the notes at each body say what keeps the order of results exact.
+#pragma once
+
+#include <cstddef>
+
+#include "kernels.hpp"
+#include "lanes.hpp"
+#include "table.hpp"
+
+namespace {
+
+// The number of coordinates as a compile-time constant D, or 0 for "read it
+// at run time": small dimensions unrolled, where loop overhead would show.
+template <int D>
+struct dims {
+  static constexpr int value = D;
+};
+template <class F>
+decltype(auto) with_dims(int32_t d, F&& f) {
+  switch (d) {
+    case 1:
+      return f(dims<1>{});
+    case 2:
+      return f(dims<2>{});
+    case 3:
+      return f(dims<3>{});
+    case 4:
+      return f(dims<4>{});
+    default:
+      return f(dims<0>{});
+  }
+}
+
+constexpr double largest_double = 1.7976931348623157e308;
+
+// ---- fold: U vectors of rows per step ----------------------------------------
+//
+// Each lane keeps its own farthest position with a strict, ordered test, so
+// it keeps the earliest of equal rows; the lanes are then merged by distance
+// and lowest position into *best, which holds the farthest of the earlier
+// positions (a later position must be strictly farther to replace it).
+template <class L, int D, int U>
+int64_t fold_steps(const by_coord* X, int64_t from, int64_t to, const double* c, double* near,
+                   farthest_row* best) {
+  using reg = typename L::reg;
+  constexpr int W = L::width;
+  const int32_t d = D > 0 ? D : X->cols;
+  const int64_t s = X->stride;
+  const double* x = X->x;
+  const reg zero = L::set1(0.0);
+  reg top[std::size_t{U}], at[std::size_t{U}];
+  for (int u = 0; u < U; ++u) {
+    top[u] = zero;
+    at[u] = L::set1(-1.0);
+  }
+  int64_t p = from;
+  for (; p + U * W <= to; p += U * W) {
+    reg sum[std::size_t{U}];
+    for (int u = 0; u < U; ++u) sum[u] = zero;
+    for (int32_t j = 0; j < d; ++j) {
+      const reg cj = L::set1(c[j]);
+      for (int u = 0; u < U; ++u) {
+        const reg diff = L::sub(L::load(x + j * s + p + u * W), cj);
+        sum[u] = L::add(L::mul(diff, diff), sum[u]);
+      }
+    }
+    for (int u = 0; u < U; ++u) {
+      reg n = L::load(near + p + u * W);
+      n = L::select(L::gt(n, sum[u]), sum[u], n);
+      L::store(near + p + u * W, n);
+      const auto far = L::gt(n, top[u]);
+      top[u] = L::select(far, n, top[u]);
+      at[u] = L::select(far, L::positions(static_cast<double>(p + u * W)), at[u]);
+    }
+  }
+  // Positions travel as doubles: exact below 2^53.
+  double dist[std::size_t{U * W}], pos[std::size_t{U * W}];
+  for (int u = 0; u < U; ++u) {
+    L::store(dist + u * W, top[u]);
+    L::store(pos + u * W, at[u]);
+  }
+  for (int l = 0; l < U * W; ++l) {
+    const int64_t q = static_cast<int64_t>(pos[l]);
+    if (q < 0) continue;
+    if (dist[l] > best->dist || (dist[l] == best->dist && (best->pos < 0 || q < best->pos)))
+      *best = farthest_row{dist[l], q};
+  }
+  return p;
+}
+
+template <class L, int D>
+farthest_row fold_body(const by_coord* X, int64_t from, int64_t to, const double* c,
+                       double* near) {
+  farthest_row best{0.0, -1};
+  const int64_t p = fold_steps<L, D, L::width == 1 ? 1 : 2>(X, from, to, c, near, &best);
+  if (p < to) fold_steps<lanes_plain, D, 1>(X, p, to, c, near, &best);
+  return best;
+}
+
+template <class L>
+farthest_row fold_nearest(const by_coord* X, int64_t from, int64_t to, const double* c,
+                          double* near) {
+  return with_dims(X->cols, [&](auto D) { return fold_body<L, D.value>(X, from, to, c, near); });
+}
+
+// ---- boxes: one vector of boxes per step --------------------------------------
+
+template <class L, int D>
+int64_t boxes_steps(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
+                    const double* c, const double* limit, int32_t* visit, int64_t* found) {
+  using reg = typename L::reg;
+  constexpr int W = L::width;
+  const int32_t d = D > 0 ? D : lo->cols;
+  const int64_t s = lo->stride;
+  const reg zero = L::set1(0.0);
+  int64_t b = from, n = *found;
+  for (; b + W <= to; b += W) {
+    reg sum = zero;
+    for (int32_t j = 0; j < d; ++j) {
+      const reg cj = L::set1(c[j]);
+      const reg l = L::load(lo->x + j * s + b), h = L::load(hi->x + j * s + b);
+      reg g = L::select(L::lt(cj, l), L::sub(l, cj), zero);
+      g = L::select(L::gt(cj, h), L::sub(h, cj), g);
+      sum = L::add(L::mul(g, g), sum);
+    }
+    // Lowest lane first: the boxes come out in increasing order.
+    for (unsigned m = L::bits(L::lt(sum, L::load(limit + b))); m != 0; m &= m - 1)
+      visit[n++] = static_cast<int32_t>(b + __builtin_ctz(m));
+  }
+  *found = n;
+  return b;
+}
+
+template <class L>
+int64_t boxes_within(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
+                     const double* c, const double* limit, int32_t* visit) {
+  return with_dims(lo->cols, [&](auto D) {
+    int64_t found = 0;
+    const int64_t b = boxes_steps<L, D.value>(lo, hi, from, to, c, limit, visit, &found);
+    if (b < to) boxes_steps<lanes_plain, D.value>(lo, hi, b, to, c, limit, visit, &found);
+    return found;
+  });
+}
+
+// ---- pairs: pair_block_rows rows against a vector of positions per step --------
+//
+// diff = c - x, the row of the pair that comes first being the first
+// operand. The first square is taken as the sum itself: 0.0 + s is s for
+// every square (never -0.0) and NaN stays NaN. max(sum, top) keeps top when
+// sum is NaN, as the scalar "d > largest" never takes a NaN; no lane holds
+// NaN, so the lanes' maxima may be taken in any order.
+template <class L, int D>
+int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
+                   double most[]) {
+  using reg = typename L::reg;
+  constexpr int W = L::width, R = pair_block_rows;
+  const int32_t d = D > 0 ? D : X->cols;
+  const int64_t s = X->stride;
+  const double* x = X->x;
+  reg top[std::size_t{R}];
+  for (int r = 0; r < R; ++r) top[r] = L::set1(0.0);
+  int64_t j = j0;
+  for (; j + W <= j1; j += W) {
+    reg sum[std::size_t{R}];
+    const reg x0 = L::load(x + j);
+    for (int r = 0; r < R; ++r) {
+      const reg diff = L::sub(L::set1(c[r][0]), x0);
+      sum[r] = L::mul(diff, diff);
+    }
+    for (int32_t k = 1; k < d; ++k) {
+      const reg xk = L::load(x + k * s + j);
+      for (int r = 0; r < R; ++r) {
+        const reg diff = L::sub(L::set1(c[r][k]), xk);
+        sum[r] = L::add(L::mul(diff, diff), sum[r]);
+      }
+    }
+    for (int r = 0; r < R; ++r) top[r] = L::max(sum[r], top[r]);
+  }
+  for (int r = 0; r < R; ++r) {
+    double lane[std::size_t{W}];
+    L::store(lane, top[r]);
+    for (int l = 0; l < W; ++l) most[r] = lane[l] > most[r] ? lane[l] : most[r];
+  }
+  return j;
+}
+
+template <class L>
+void pair_block_most(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
+                     double most[]) {
+  for (int r = 0; r < pair_block_rows; ++r) most[r] = 0.0;
+  with_dims(X->cols, [&](auto D) {
+    const int64_t j = most_steps<L, D.value>(X, c, j0, j1, most);
+    if (j < j1) most_steps<lanes_plain, D.value>(X, c, j, j1, most);
+  });
+}
+
+template <class L, int D>
+int64_t first_steps(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist,
+                    int64_t* hit) {
+  using reg = typename L::reg;
+  constexpr int W = L::width;
+  const int32_t d = D > 0 ? D : X->cols;
+  const int64_t s = X->stride;
+  const double* x = X->x;
+  const reg want = L::set1(dist);
+  int64_t j = j0;
+  for (; j + W <= j1; j += W) {
+    reg diff = L::sub(L::set1(c[0]), L::load(x + j));
+    reg sum = L::mul(diff, diff);
+    for (int32_t k = 1; k < d; ++k) {
+      diff = L::sub(L::set1(c[k]), L::load(x + k * s + j));
+      sum = L::add(L::mul(diff, diff), sum);
+    }
+    // Lowest lane first: the lowest position among equals.
+    const unsigned m = L::bits(L::eq(sum, want));
+    if (m != 0) {
+      *hit = j + __builtin_ctz(m);
+      return j;
+    }
+  }
+  return j;
+}
+
+template <class L>
+int64_t pair_first_at(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist) {
+  return with_dims(X->cols, [&](auto D) {
+    int64_t hit = -1;
+    const int64_t j = first_steps<L, D.value>(X, c, j0, j1, dist, &hit);
+    if (hit < 0 && j < j1) first_steps<lanes_plain, D.value>(X, c, j, j1, dist, &hit);
+    return hit;
+  });
+}
+
+// ---- the coverage cost: U vectors of points per block -----------------------------
+//
+// min(d, best) is d < best ? d : best and max(best, cost) is
+// best > cost ? best : cost, operand order included: the reference's tests.
+// No nearest distance is NaN or -0.0, so the lanes' maxima may be taken in
+// any order. The padding positions copy a row, so whole blocks run to the
+// stride without changing the cost.
+template <class L, int D, int U>
+int64_t cover_steps(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
+                    double stop, int64_t from, double* cost) {
+  using reg = typename L::reg;
+  constexpr int W = L::width;
+  const int32_t d = D > 0 ? D : P->cols;
+  const int64_t s = P->stride;
+  const double* x = P->x;
+  const reg limit = L::set1(stop), none = L::set1(largest_double), zero = L::set1(0.0);
+  reg total = L::set1(*cost);
+  int64_t p = from;
+  for (; p + U * W <= s; p += U * W) {
+    // With the dimensions known, the block's coordinates stay in registers.
+    reg px[std::size_t{D > 0 ? D : 1}][std::size_t{U}];
+    if constexpr (D > 0)
+      for (int t = 0; t < D; ++t)
+        for (int u = 0; u < U; ++u) px[t][u] = L::load(x + t * s + p + u * W);
+    reg best[std::size_t{U}];
+    for (int u = 0; u < U; ++u) best[u] = none;
+    for (int32_t j = 0; j < k; ++j) {
+      const double* q = points + int64_t{centres[j]} * d;
+      reg sum[std::size_t{U}];
+      for (int u = 0; u < U; ++u) sum[u] = zero;
+      for (int32_t t = 0; t < d; ++t) {
+        const reg qt = L::set1(q[t]);
+        for (int u = 0; u < U; ++u) {
+          reg xt;
+          if constexpr (D > 0) xt = px[t][u];
+          else xt = L::load(x + t * s + p + u * W);
+          const reg diff = L::sub(xt, qt);
+          sum[u] = L::add(L::mul(diff, diff), sum[u]);
+        }
+      }
+      for (int u = 0; u < U; ++u) best[u] = L::min(sum[u], best[u]);
+    }
+    for (int u = 0; u < U; ++u) total = L::max(best[u], total);
+    if (L::bits(L::ge(total, limit)) != 0) {
+      p = s;
+      break;
+    }
+  }
+  double lane[std::size_t{W}];
+  L::store(lane, total);
+  for (int l = 0; l < W; ++l) *cost = lane[l] > *cost ? lane[l] : *cost;
+  return p;
+}
+
+template <class L>
+double cover_cost(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
+                  double stop) {
+  return with_dims(P->cols, [&](auto D) {
+    double cost = 0.0;
+    const int64_t p =
+        cover_steps<L, D.value, L::width == 1 ? 1 : 4>(P, points, centres, k, stop, 0, &cost);
+    if (p < P->stride && cost < stop)
+      cover_steps<lanes_plain, D.value, 1>(P, points, centres, k, stop, p, &cost);
+    return cost;
+  });
+}
+
+template <class L>
+constexpr kernel_table table_of() {
+  return kernel_table{&fold_nearest<L>, &boxes_within<L>, &pair_block_most<L>, &pair_first_at<L>,
+                      &cover_cost<L>};
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// The references, and the one place that picks a kernel table by level.
+#include "kernels.hpp"
+
+#include "table.hpp"
+
+namespace {
+
+const kernel_table& table(simd_level level) {
+  switch (level) {
+    case simd_level::avx512:
+      return kernels_avx512;
+    case simd_level::avx2:
+      return kernels_avx2;
+    default:
+      return kernels_plain;
+  }
+}
+
+constexpr double largest_double = 1.7976931348623157e308;
+
+// Row p of X against point c, the row first, from coordinate 0 up.
+double dist_sq(const by_coord* X, int64_t p, const double* c) {
+  double sum = 0.0;
+  for (int32_t j = 0; j < X->cols; ++j) {
+    const double diff = X->x[j * X->stride + p] - c[j];
+    sum = diff * diff + sum;
+  }
+  return sum;
+}
+
+}  // namespace
+
+farthest_row fold_nearest(simd_level level, const by_coord* X, int64_t from, int64_t to,
+                          const double* c, double* near) {
+  return table(level).fold_nearest(X, from, to, c, near);
+}
+
+farthest_row fold_nearest_ref(const by_coord* X, int64_t from, int64_t to, const double* c,
+                              double* near) {
+  farthest_row best{0.0, -1};
+  for (int64_t p = from; p < to; ++p) {
+    const double d = dist_sq(X, p, c);
+    if (near[p] > d) near[p] = d;
+    if (near[p] > best.dist) best = farthest_row{near[p], p};
+  }
+  return best;
+}
+
+int64_t boxes_within(simd_level level, const by_coord* lo, const by_coord* hi, int64_t from,
+                     int64_t to, const double* c, const double* limit, int32_t* visit) {
+  return table(level).boxes_within(lo, hi, from, to, c, limit, visit);
+}
+
+int64_t boxes_within_ref(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
+                         const double* c, const double* limit, int32_t* visit) {
+  int64_t n = 0;
+  for (int64_t b = from; b < to; ++b) {
+    double sum = 0.0;
+    for (int32_t j = 0; j < lo->cols; ++j) {
+      const double l = lo->x[j * lo->stride + b], h = hi->x[j * hi->stride + b];
+      const double g = c[j] < l ? l - c[j] : c[j] > h ? h - c[j] : 0.0;
+      sum = g * g + sum;
+    }
+    if (sum < limit[b]) visit[n++] = static_cast<int32_t>(b);
+  }
+  return n;
+}
+
+void pair_block_most(simd_level level, const by_coord* X, const double* const c[], int64_t j0,
+                     int64_t j1, double most[]) {
+  table(level).pair_block_most(X, c, j0, j1, most);
+}
+
+void pair_block_most_ref(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
+                         double most[]) {
+  for (int32_t r = 0; r < pair_block_rows; ++r) {
+    most[r] = 0.0;
+    for (int64_t j = j0; j < j1; ++j) {
+      const double d = dist_sq(X, j, c[r]);
+      if (d > most[r]) most[r] = d;
+    }
+  }
+}
+
+int64_t pair_first_at(simd_level level, const by_coord* X, const double* c, int64_t j0, int64_t j1,
+                      double dist) {
+  return table(level).pair_first_at(X, c, j0, j1, dist);
+}
+
+int64_t pair_first_at_ref(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist) {
+  for (int64_t j = j0; j < j1; ++j)
+    if (dist_sq(X, j, c) == dist) return j;
+  return -1;
+}
+
+double cover_cost(simd_level level, const by_coord* P, const double* points,
+                  const int32_t* centres, int32_t k, double stop) {
+  return table(level).cover_cost(P, points, centres, k, stop);
+}
+
+double cover_cost_ref(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
+                      double stop) {
+  double cost = 0.0;
+  for (int64_t p = 0; p < P->rows; ++p) {
+    double best = largest_double;
+    for (int32_t j = 0; j < k; ++j) {
+      const double d = dist_sq(P, p, points + int64_t{centres[j]} * P->cols);
+      best = d < best ? d : best;
+    }
+    cost = best > cost ? best : cost;
+    if (cost >= stop) break;
+  }
+  return cost;
+}

@@ -1,0 +1,81 @@
+// The vector kernels of the engines, each with its plain reference beside it
+// (X / X_ref), over rows laid out by coordinate (by_coord, platform/work.hpp).
+//
+// Exactness: every kernel puts one row in each vector lane and sums that
+// row's squared differences from coordinate 0 up, with a separate multiply
+// and add (sum = diff * diff + sum), so each lane computes exactly what the
+// plain loop computes for its row; comparisons are ordered, as the scalar
+// ones are. Every level returns the same bits and the same positions as the
+// reference. The level is a simd_level the processor runs (simd_runs).
+#pragma once
+
+#include <cstdint>
+
+#include "simd.hpp"
+#include "work.hpp"
+
+// ---- the farthest-first fold ---------------------------------------------------
+
+// The position a fold leaves farthest from the centres: the largest nearest
+// distance above 0.0 and its position, the lowest among equals; position -1
+// (and 0.0) when no nearest distance in the range is above 0.0.
+struct farthest_row {
+  double dist;
+  int64_t pos;
+};
+
+// Folds point c (X->cols doubles) into the nearest distances of positions
+// [from, to) of X: d = the squared distance from the row to c (the row the
+// first operand); near[p] := d where near[p] > d (never for NaN). Returns the
+// farthest position of the range afterwards.
+farthest_row fold_nearest(simd_level level, const by_coord* X, int64_t from, int64_t to,
+                          const double* c, double* near);
+farthest_row fold_nearest_ref(const by_coord* X, int64_t from, int64_t to, const double* c,
+                              double* near);
+
+// For the boxes at positions [from, to) of lo and hi (box b has sides
+// lo_j <= hi_j), bound_b = sum from j = 0 up of g_j * g_j, where g_j is
+// lo_j - c_j when c_j lies below the box, hi_j - c_j when above, else 0.0:
+// the operations of the squared distance in its order, so, rounding being
+// monotone, bound_b never exceeds the squared distance (as the fold computes
+// it) from c to a row inside box b. Writes the boxes whose bound is below
+// limit[b] to visit[] in increasing order and returns how many. c finite.
+int64_t boxes_within(simd_level level, const by_coord* lo, const by_coord* hi, int64_t from,
+                     int64_t to, const double* c, const double* limit, int32_t* visit);
+int64_t boxes_within_ref(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
+                         const double* c, const double* limit, int32_t* visit);
+
+// ---- the farthest pair -----------------------------------------------------------
+
+// Rows a pair kernel compares with a range of positions in one pass.
+inline constexpr int32_t pair_block_rows = 4;
+
+// For each of the pair_block_rows points c[r] (X->cols doubles each, the
+// first operand), the largest squared distance to the rows at positions
+// [j0, j1) of X, a NaN distance never taken, into most[r]; 0.0 when none is
+// larger. Positions up to the stride are allowed (the padding copies rows).
+void pair_block_most(simd_level level, const by_coord* X, const double* const c[], int64_t j0,
+                     int64_t j1, double most[]);
+void pair_block_most_ref(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
+                         double most[]);
+
+// The first position in [j0, j1) whose squared distance from c equals dist
+// (not NaN), or -1 when there is none.
+int64_t pair_first_at(simd_level level, const by_coord* X, const double* c, int64_t j0, int64_t j1,
+                      double dist);
+int64_t pair_first_at_ref(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist);
+
+// ---- the coverage cost ---------------------------------------------------------------
+
+// The largest, over the rows of P, of the squared distance to the nearest of
+// the k centres points + centres[j] * P->cols (row-major points, P->cols
+// doubles each): each distance d, the
+// nearest kept by best = d < best ? d : best from the largest finite double,
+// the cost by cost = best > cost ? best : cost from 0.0. Scoring may stop
+// once the running cost reaches `stop`; the value is then that running cost,
+// no less than stop. So the result is below stop exactly when the cost is,
+// and then it is the cost; with stop = +inf it is always the cost.
+double cover_cost(simd_level level, const by_coord* P, const double* points,
+                  const int32_t* centres, int32_t k, double stop);
+double cover_cost_ref(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
+                      double stop);

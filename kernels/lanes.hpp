@@ -1,0 +1,98 @@
+// Vector lanes of doubles, one type per instruction set, with the few
+// operations the kernel bodies use. A body written over a lane type L runs
+// unchanged at every width: L = lanes_plain is one double, the same
+// operations in scalar form.
+//
+// Every operation is the IEEE operation lane by lane; none fuses or reorders
+// (the build forbids contraction). The comparisons are ordered, as the
+// scalar ones are: a comparison with NaN is false. max(a, b) is a > b ? a : b
+// and min(a, b) is a < b ? a : b, operand order included, so a NaN in a gives b.
+//
+// Included only by the kernel sources, each compiled for its instruction set;
+// every name here has internal linkage, so the copies compiled for different
+// instruction sets never meet.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__AVX2__) || defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+struct lanes_plain {
+  using reg = double;
+  using mask = bool;
+  static constexpr int width = 1;
+  static reg set1(double v) { return v; }
+  static reg load(const double* p) { return *p; }
+  static void store(double* p, reg v) { *p = v; }
+  static reg add(reg a, reg b) { return a + b; }
+  static reg sub(reg a, reg b) { return a - b; }
+  static reg mul(reg a, reg b) { return a * b; }
+  static reg max(reg a, reg b) { return a > b ? a : b; }
+  static reg min(reg a, reg b) { return a < b ? a : b; }
+  static mask gt(reg a, reg b) { return a > b; }
+  static mask lt(reg a, reg b) { return a < b; }
+  static mask ge(reg a, reg b) { return a >= b; }
+  static mask eq(reg a, reg b) { return a == b; }
+  static reg select(mask m, reg yes, reg no) { return m ? yes : no; }
+  static unsigned bits(mask m) { return m ? 1u : 0u; }
+  // Lane l of a vector of positions from `first` up.
+  static reg positions(double first) { return first; }
+};
+
+#if defined(__AVX2__) && !defined(__AVX512F__)
+struct lanes_avx2 {
+  using reg = __m256d;
+  using mask = __m256d;
+  static constexpr int width = 4;
+  static reg set1(double v) { return _mm256_set1_pd(v); }
+  static reg load(const double* p) { return _mm256_loadu_pd(p); }
+  static void store(double* p, reg v) { _mm256_storeu_pd(p, v); }
+  static reg add(reg a, reg b) { return _mm256_add_pd(a, b); }
+  static reg sub(reg a, reg b) { return _mm256_sub_pd(a, b); }
+  static reg mul(reg a, reg b) { return _mm256_mul_pd(a, b); }
+  static reg max(reg a, reg b) { return _mm256_max_pd(a, b); }
+  static reg min(reg a, reg b) { return _mm256_min_pd(a, b); }
+  static mask gt(reg a, reg b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+  static mask lt(reg a, reg b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+  static mask ge(reg a, reg b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  static mask eq(reg a, reg b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+  static reg select(mask m, reg yes, reg no) { return _mm256_blendv_pd(no, yes, m); }
+  static unsigned bits(mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
+  static reg positions(double first) {
+    return _mm256_add_pd(_mm256_set1_pd(first), _mm256_setr_pd(0, 1, 2, 3));
+  }
+};
+#endif
+
+#if defined(__AVX512F__)
+struct lanes_avx512 {
+  using reg = __m512d;
+  using mask = __mmask8;
+  static constexpr int width = 8;
+  static reg set1(double v) { return _mm512_set1_pd(v); }
+  static reg load(const double* p) { return _mm512_loadu_pd(p); }
+  static void store(double* p, reg v) { _mm512_storeu_pd(p, v); }
+  static reg add(reg a, reg b) { return _mm512_add_pd(a, b); }
+  static reg sub(reg a, reg b) { return _mm512_sub_pd(a, b); }
+  static reg mul(reg a, reg b) { return _mm512_mul_pd(a, b); }
+  // The masked forms with a full mask are vmaxpd / vminpd themselves; g++ 12
+  // warns about the unmasked forms' undefined merge source.
+  static reg max(reg a, reg b) { return _mm512_mask_max_pd(b, 0xFF, a, b); }
+  static reg min(reg a, reg b) { return _mm512_mask_min_pd(b, 0xFF, a, b); }
+  static mask gt(reg a, reg b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
+  static mask lt(reg a, reg b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+  static mask ge(reg a, reg b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
+  static mask eq(reg a, reg b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
+  static reg select(mask m, reg yes, reg no) { return _mm512_mask_mov_pd(no, m, yes); }
+  static unsigned bits(mask m) { return static_cast<unsigned>(m); }
+  static reg positions(double first) {
+    return _mm512_add_pd(_mm512_set1_pd(first), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+  }
+};
+#endif
+
+}  // namespace

@@ -1,0 +1,23 @@
+// The kernels of one instruction set, as the dispatch in kernels.cpp sees
+// them. Each table is built from the one body of each kernel (bodies.hpp)
+// in a source compiled for its instruction set.
+#pragma once
+
+#include "kernels.hpp"
+
+struct kernel_table {
+  farthest_row (*fold_nearest)(const by_coord* X, int64_t from, int64_t to, const double* c,
+                               double* near);
+  int64_t (*boxes_within)(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
+                          const double* c, const double* limit, int32_t* visit);
+  void (*pair_block_most)(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
+                          double most[]);
+  int64_t (*pair_first_at)(const by_coord* X, const double* c, int64_t j0, int64_t j1,
+                           double dist);
+  double (*cover_cost)(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
+                       double stop);
+};
+
+extern const kernel_table kernels_plain;
+extern const kernel_table kernels_avx2;
+extern const kernel_table kernels_avx512;

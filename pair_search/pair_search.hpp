@@ -1,0 +1,39 @@
+// The all-pairs farthest-pair search of farthest_pair: every pair of rows
+// compared, on a team of OpenMP threads.
+#pragma once
+
+#include <cstdint>
+
+#include "matvec.hpp"
+#include "simd.hpp"
+
+// More threads than this are refused: the OpenMP runtime ends the process
+// when it cannot start a team, and far below 2^31 it cannot.
+inline constexpr int32_t pair_search_max_threads = 4096;
+
+// The farthest pair of rows a search found, and how much it examined.
+struct farthest {
+  double dist_sq;    // their squared distance; 0.0 when no pair was found
+  int32_t i;         // the rows, i < j; both -1 when no two rows lie a
+  int32_t j;         //   positive (non-NaN) distance apart
+  int64_t compared;  // distances computed: rows * (rows - 1) / 2 for a whole search
+};
+
+inline constexpr farthest no_pair = {0.0, -1, -1, 0};
+
+// The order of the answer: the larger distance, then the lower (i, j). A NaN
+// distance is never a result, so the order is total.
+bool farthest_beats(const farthest* a, const farthest* b);
+
+// The farthest pair over all rows, found by one team of OpenMP threads
+// (threads is clamped to 1 .. pair_search_max_threads). Of the G threads
+// actually granted, thread t takes rows t, t + G, ... and compares each with
+// every later row (the row first), so every pair is compared exactly once.
+// The answer: the largest distance, a NaN distance never taken, and among
+// equal distances the lowest (i, j), whatever order the threads finish in.
+// Runs the kernels of `level` over a copy of the rows by coordinate; the
+// plain scan when that copy cannot be had.
+farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level);
+// The same search row by row with vec_dist_sq per pair and a strict test,
+// which the kernels must agree with.
+farthest farthest_pair_search_ref(const mat* A, int32_t threads);

@@ -1,0 +1,49 @@
+// Working storage for the engines: large blocks on huge pages, and rows laid
+// out by coordinate for vector lanes.
+#pragma once
+
+#include <cstdint>
+
+// `bytes` bytes, 64-byte aligned; blocks from 256 KiB up are rounded up to
+// 2 MiB and offered for huge pages, so that filling them costs a few faults
+// instead of one per 4 KiB page. Null when the request cannot be met (never
+// for 0 bytes otherwise). Release with work_free.
+void* work_alloc(int64_t bytes);
+void work_free(void* p);
+
+// Rows laid out by coordinate (structure of arrays): coordinate j of the row
+// at position p is x[j * stride + p], so that a vector of consecutive
+// positions holds one coordinate of several rows. stride is the number of
+// positions rounded up to by_coord_pad, and the padding positions hold
+// copies of the last row laid out, so that kernels may run whole vectors to
+// the end of the stride: a copy is exactly as near to or far from any point
+// as its original.
+struct by_coord {
+  double* x;
+  int64_t stride;
+  int64_t rows;  // positions that hold rows; rows .. stride - 1 are padding
+  int32_t cols;
+};
+
+// The widest step of any kernel over positions: 4 vectors of 8 doubles.
+inline constexpr int64_t by_coord_pad = 32;
+
+// rows rounded up to a whole number of by_coord_pad.
+inline int64_t by_coord_stride(int64_t rows) {
+  return (rows + by_coord_pad - 1) / by_coord_pad * by_coord_pad;
+}
+
+// Bytes that by_coord_alloc asks for; -1 when beyond what can be asked.
+int64_t by_coord_bytes(int64_t rows, int32_t cols);
+// Storage for rows x cols laid out by coordinate, contents unset; x is null
+// when it cannot be had (or rows or cols is negative).
+by_coord by_coord_alloc(int64_t rows, int32_t cols);
+// Lays out rows of a row-major array (cols doubles a row, `cols` of X):
+// position p holds row order[p], or row p when order is null, for every
+// position below X->rows; then pads.
+void by_coord_fill(by_coord* X, const double* data, const int32_t* order);
+// Fills the padding positions with copies of the last row (for callers that
+// lay out the rows themselves).
+void by_coord_pad_out(by_coord* X);
+// Releases the storage and resets the record; a second free releases nothing.
+void by_coord_free(by_coord* X);
