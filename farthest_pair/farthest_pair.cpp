@@ -14,6 +14,7 @@
 #include "cli.hpp"
 #include "matvec.hpp"
 #include "pair_search.hpp"
+#include "threads.hpp"
 
 static const char help_text[] =
     "usage : farthest_pair [T] < matrix\n"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   int32_t threads = 1;
   if (argc == 2 && !parse_count(argv[1], 1, pair_search_max_threads, &threads))
     return fail("error : the thread count must be a whole number from 1 to 4096");
+  if (!threads_can_start(threads)) return failf("error : the system cannot start %d threads", threads);
   omp_set_num_threads(threads);
 
   const double t0 = omp_get_wtime();

@@ -158,21 +158,40 @@ int main(int argc, char** argv) {
   // gather for one that gave up. Ending the job from the failing process
   // alone (MPI_Abort, or an exit without MPI_Finalize) leaves the rest to the
   // launcher to kill, and Open MPI 4.1's mpirun was seen to crash or hang
-  // doing so.
-  int mine = ok ? 1 : 0, all = 0;
-  MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  // doing so. The same collective compares what the processes must share,
+  // n, k and m, as their least and (negated) greatest values: processes
+  // given different files or counts would otherwise gather tuples of another
+  // length, or indices of another set.
+  const int mine[7] = {ok ? 1 : 0, set.n, -set.n, k, -k, m, -m};
+  int least[7];
+  MPI_Allreduce(mine, least, 7, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  bool agreed = least[0] == 1 && least[1] == -least[2] && least[3] == -least[4] && least[5] == -least[6];
+  if (least[0] == 1 && !agreed && rank == 0) {
+    if (least[1] != -least[2])
+      failf("error : every process must read the same number of points, not %d to %d", least[1], -least[2]);
+    else if (least[3] != -least[4])
+      failf("error : every process must be given the same k, not %d to %d", least[3], -least[4]);
+    else
+      failf("error : every process must be given the same m, not %d to %d", least[5], -least[6]);
+  }
   int status = 1;
-  if (all == 1) {
+  if (agreed) {
     srandom(rank_seed(seed, rank));
     sample(&s, k, m, trial, centres);
     MPI_Gather(centres, k, MPI_INT, gathered, k, MPI_INT, 0, MPI_COMM_WORLD);
     status = 0;
     if (rank == 0) {
-      double cost = 0.0;
-      const int32_t r = choose_gathered(&s, gathered, processes, k, &cost);
-      const double t1 = MPI_Wtime();
-      print_report(k, m, processes, t1 - t0, cost, gathered + static_cast<int64_t>(r) * k);
-      status = output_status();
+      const int64_t count = static_cast<int64_t>(processes) * k;
+      for (int64_t i = 0; i < count && status == 0; ++i)
+        if (gathered[i] < 0 || gathered[i] >= set.n)
+          status = failf("error : a process sent centre index %d, outside the set of %d points", gathered[i], set.n);
+      if (status == 0) {
+        double cost = 0.0;
+        const int32_t r = choose_gathered(&s, gathered, processes, k, &cost);
+        const double t1 = MPI_Wtime();
+        print_report(k, m, processes, t1 - t0, cost, gathered + static_cast<int64_t>(r) * k);
+        status = output_status();
+      }
     }
   }
   vec2_cover_free(&s.cover);

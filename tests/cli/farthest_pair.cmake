@@ -58,3 +58,11 @@ cli_case(farthest_pair.shape_beyond_memory PROGRAM farthest_pair ARGS 2 EXIT 1
 cli_case(farthest_pair.shape_huge_without_body PROGRAM farthest_pair ARGS 2 EXIT 1 TIMEOUT 10
          INPUT_TEXT "65536 32769"
          MATCH "error (reading the elements of the matrix|: not enough memory for a 65536 x 32769 matrix)\n")
+# Threads the system cannot start (no address space for 200 stacks): one line
+# of ours, not the OpenMP runtime's message. (Sanitizers reserve more address
+# space than the limit allows.)
+if(NOT ENABLE_SANITIZERS)
+  cli_case(farthest_pair.threads_refused PROGRAM farthest_pair ARGS 200 EXIT 1 INPUT ${FP_POINTS}
+           LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 300000
+           LINE "error : the system cannot start 200 threads")
+endif()

@@ -125,6 +125,17 @@ cli_case(${SC}.only_rank1_bad_m_of_3 PROGRAM ${SC} ARGS ${good} EXIT 1 LAUNCHER_
                   ${np} 1 ${app} ${good} : ${np} 1 ${app} ${SC_DATA}/four_points.txt 2 0 7 : ${np} 1
          LINE "error : m must be a whole number from 1 to 2147483647")
 
+# Processes given different files or counts: rank 0 says so once, every
+# process ends with status 1, nothing is gathered.
+cli_case(${SC}.ranks_read_different_sets PROGRAM ${SC} ARGS ${SC_2000} 1 10 1 EXIT 1 LAUNCHER_NOTICES
+         LAUNCHER ${MPIEXEC_EXECUTABLE} --oversubscribe ${MPIEXEC_PREFLAGS}
+                  ${np} 1 ${app} ${SC_DATA}/four_points.txt 1 10 1 : ${np} 1
+         LINE "error : every process must read the same number of points, not 4 to 2000")
+cli_case(${SC}.ranks_given_different_k PROGRAM ${SC} ARGS ${good} EXIT 1 LAUNCHER_NOTICES
+         LAUNCHER ${MPIEXEC_EXECUTABLE} --oversubscribe ${MPIEXEC_PREFLAGS}
+                  ${np} 1 ${app} ${SC_DATA}/four_points.txt 3 5 7 : ${np} 2
+         LINE "error : every process must be given the same k, not 2 to 3")
+
 # The exact report, computed from the seeds by the reference model, for 1, 2
 # and 3 processes.
 string(REPLACE ";" " " preflags "${MPIEXEC_PREFLAGS}")
