@@ -122,6 +122,12 @@ void gen_point(gen_state* g, double* out) {
           len_sq = out[j] * out[j] + len_sq;
         }
       } while (!(len_sq > 0.0));
+      if (p.d == 1) {
+        // The two points of a 1-sphere, exactly: a scaled division would miss
+        // them by an ulp for some deviates.
+        out[0] = std::copysign(p.scale, out[0]);
+        break;
+      }
       double factor = p.scale / std::sqrt(len_sq);
       for (int32_t j = 0; j < p.d; ++j) out[j] *= factor;
       break;
