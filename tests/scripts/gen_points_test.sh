@@ -32,7 +32,7 @@ same "point file is the matrix body" "$(cat "$tmp/p.txt")" "$(tail -n +2 "$tmp/m
 
 # A failed write ends the run at once, with status 1 (no line can be
 # printed there); the bound only catches a run that writes on regardless.
-timeout 60 "$gen" uniform 2147483647 3 1 > /dev/full 2> "$tmp/err"
+timeout 30 "$gen" uniform 2147483647 3 1 > /dev/full 2> "$tmp/err"
 same "full disk: status" "$?" 1
 same "full disk: stderr" "$(cat "$tmp/err")" ""
 "$gen" -h > /dev/full
