@@ -9,10 +9,10 @@ cover=$1 gen=$2 greedy=$3 limiter=$4 limit=$5
 
 # A matrix and a point file larger than the reading window, so that numbers
 # fall across its edges; a pipe reads as the file does.
-"$gen" -c 4 clusters 6000 2 21 > "$tmp/m.txt"
-"$gen" -f points -c 4 clusters 6000 2 21 > "$tmp/p.txt"
+"$gen" -c 4 clusters 3000 2 21 > "$tmp/m.txt"
+"$gen" -f points -c 4 clusters 3000 2 21 > "$tmp/p.txt"
 "$greedy" 5 < "$tmp/m.txt" > "$tmp/rows.out"
-printf 'approx optimal centers : 5 4000 5999 \n' > "$tmp/idx.out"
+printf 'approx optimal centers : 5 2000 2999 \n' > "$tmp/idx.out"
 for points in m.txt p.txt; do
   for centres in rows.out idx.out; do
     run "$cover" "$tmp/$points" "$tmp/$centres"
@@ -22,10 +22,10 @@ for points in m.txt p.txt; do
     same "$points $centres through pipes" "$out" "$file_out"
   done
 done
-[[ $(sed -n 1p <<<"$file_out") == "points = 6000 (point file), centres = 3 : 5 4000 5999" ]] ||
+[[ $(sed -n 1p <<<"$file_out") == "points = 3000 (point file), centres = 3 : 5 2000 2999" ]] ||
   bad "point file: [$file_out]"
 run "$cover" --matrix <(cat "$tmp/m.txt") "$tmp/rows.out"
-[[ $out == "points = 6000 (matrix), centres = 5 : 0 "* ]] || bad "forced matrix through a pipe: [$out]"
+[[ $out == "points = 3000 (matrix), centres = 5 : 0 "* ]] || bad "forced matrix through a pipe: [$out]"
 
 # Endless input: storage runs out, and the memory line says so.
 if [ "$limit" = limit ]; then
