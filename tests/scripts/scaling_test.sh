@@ -134,6 +134,9 @@ plot)
   same "picture named |command: status" "$status" 0
   is_png "|touch gp_ran" || bad "picture named |command: no PNG"
   [ ! -e gp_ran ] || bad "gnuplot ran a command"
+  cp again.csv 'a=b.csv'
+  run bash "$scaling" --plot 'a=b.csv' < /dev/null
+  same "CSV named like an awk assignment: output" "$out" "plot : a=b.png"
 
   if make_comma_locale; then
     run env LOCPATH="$tmp/locale" LC_ALL=comma bash "$scaling" --plot again.csv comma.png
