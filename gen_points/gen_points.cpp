@@ -29,6 +29,9 @@ const char help_text[] =
     "format (\"x y\" per line); numbers have 17 significant digits and read back exactly.\n"
     "Defaults: -f matrix, -s 1, -c 5, -w scale/10. Errors print one line and exit with 1.\n";
 
+// Standard output as written: a failed write must not pass for success.
+int finished() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
+
 int fail(const char* line) {
   std::printf("%s\n", line);
   return 1;
@@ -164,14 +167,15 @@ int write_points(const options* o) {
   gen_state g;
   gen_start(&g, &o->p);
   if (!o->points_format) std::printf("%d %d\n", o->n, o->p.d);
-  for (int32_t i = 0; i < o->n; ++i) {
+  // A failed write (a full disk, a closed pipe) ends the run at once: the
+  // stream keeps its error mark, so one test per row finds it.
+  for (int32_t i = 0; i < o->n && !std::ferror(stdout); ++i) {
     gen_point(&g, row);
     for (int32_t j = 0; j < o->p.d; ++j) std::printf(j ? " %.17g" : "%.17g", row[j]);
     std::putchar('\n');
   }
   std::free(row);
-  // A full disk or a closed pipe must not pass for success.
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  return finished();
 }
 
 }  // namespace
@@ -180,7 +184,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
       std::printf("usage : gen_points %s\n\n%s", usage_tail, help_text);
-      return 0;
+      return finished();
     }
   }
   options o;

@@ -39,12 +39,12 @@ double gen_unit(uint64_t bits) { return static_cast<double>(bits >> 11) * 0x1p-5
 
 double gen_rng_unit(gen_rng* r) { return gen_unit(gen_rng_next(r)); }
 
-__extension__ typedef unsigned __int128 gen_u128;
-
 uint32_t gen_rng_below(gen_rng* r, uint32_t n) {
-  // The high half of a 64 x 32-bit product: exact integer arithmetic.
-  gen_u128 wide = static_cast<gen_u128>(gen_rng_next(r)) * n;
-  return static_cast<uint32_t>(wide >> 64);
+  // The high half of the 96-bit product x * n, from two exact 64-bit
+  // products: x * n = hi * n * 2^32 + lo * n, and the sum below cannot wrap.
+  uint64_t x = gen_rng_next(r);
+  uint64_t hi = (x >> 32) * n, lo = (x & 0xffffffffu) * n;
+  return static_cast<uint32_t>((hi + (lo >> 32)) >> 32);
 }
 
 double gen_log(double x) {
@@ -124,6 +124,12 @@ void gen_point(gen_state* g, double* out) {
           len_sq = out[j] * out[j] + len_sq;
         }
       } while (!(len_sq > 0.0));
+      if (p.d == 1) {
+        // The two points of a 1-sphere, exactly: a scaled division would miss
+        // them by an ulp for some deviates.
+        out[0] = std::copysign(p.scale, out[0]);
+        break;
+      }
       double factor = p.scale / std::sqrt(len_sq);
       for (int32_t j = 0; j < p.d; ++j) out[j] *= factor;
       break;

@@ -29,6 +29,10 @@ cli_case(cover_radius.points_detected PROGRAM cover_radius ARGS ${CR}/two_rows_t
          EXIT 0 EXPECT cover_radius/detected_points.expect)
 cli_case(cover_radius.matrix_forced PROGRAM cover_radius ARGS --matrix ${CR}/two_rows_three_pairs.txt ${CR}/idx0.out
          EXIT 0 MATCH "points = 2 \\(matrix\\), centres = 1 : 0\ncovering radius = 5\ncost = 25\n")
+# A shape integer beyond 32 bits is no shape (it once wrapped to 2 rows), so
+# the text is a point file of 3 points.
+cli_case(cover_radius.wide_shape_is_points PROGRAM cover_radius ARGS ${CR}/wide_shape.txt ${CR}/idx0.out
+         EXIT 0 MATCH "points = 3 \\(point file\\), centres = 1 : 0\n[^\n]*\n[^\n]*\n")
 foreach(flag -h --help)
   cli_case(cover_radius.help${flag} PROGRAM cover_radius ARGS ${flag} EXIT 0 EXPECT cover_radius/help.expect)
 endforeach()
@@ -53,11 +57,18 @@ set(CR_ERRORS
   "${CR}/line.pts|${CR}/missing" "error : could not open file ${CR}/missing for reading"
   "-|${CR}/idx0.out" "error : the points cannot come from standard input"
   "--all|${CR}/line.pts|${CR}/idx0.out" "error : unknown option --all"
-  "${CR}/line.pts|${CR}/idx0.out|/nonexistent/dir" "error : could not write the plot data to /nonexistent/dir")
+  "${CR}/line.pts|${CR}/idx0.out|/nonexistent/dir" "error : could not write the plot data to /nonexistent/dir"
+  "--matrix|${CR}/wide_shape.txt|${CR}/idx0.out" "error reading the shape of the matrix in ${CR}/wide_shape.txt"
+  "--matrix|${CR}/negative_shape.mat|${CR}/idx0.out"
+    "error : a matrix needs at least 1 row and no negative column count, not -5 x 2 in ${CR}/negative_shape.mat"
+  "${CR}|${CR}/idx0.out" "error : could not read file ${CR}"
+  "${CR}/line.pts|${CR}" "error : could not read file ${CR}"
+  # An endless line is refused once it outgrows any centre row.
+  "${CR}/line.pts|/dev/zero" "error : line 1 of /dev/zero is longer than 4096 characters")
 set(i 0)
 while(CR_ERRORS)
   list(POP_FRONT CR_ERRORS args line)
   string(REPLACE "|" ";" args "${args}")
   math(EXPR i "${i} + 1")
-  cli_case(cover_radius.refused_${i} PROGRAM cover_radius ARGS ${args} EXIT 1 LINE "${line}")
+  cli_case(cover_radius.refused_${i} PROGRAM cover_radius ARGS ${args} EXIT 1 LINE "${line}" TIMEOUT 10)
 endwhile()

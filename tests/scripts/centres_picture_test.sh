@@ -15,7 +15,8 @@ shift 4
 run bash "$picture" --bin "$bin" "$tmp/m.txt" - "$tmp/greedy.png" < "$tmp/greedy.out"
 same "greedy: status" "$status" 0
 same "greedy: stderr" "$err" ""
-same "greedy: output" "$out" "$("$bin/cover_radius" "$tmp/m.txt" "$tmp/greedy.out")
+"$bin/cover_radius" "$tmp/m.txt" "$tmp/greedy.out" > "$tmp/greedy.want"
+same "greedy: output" "$out" "$(cat "$tmp/greedy.want")
 picture : $tmp/greedy.png"
 is_png "$tmp/greedy.png" || bad "greedy: no PNG"
 [[ $out == "points = 200 (matrix), centres = 3 : 0 "* ]] || bad "greedy: first centre is not row 0"
@@ -56,6 +57,41 @@ same "two files: status" "$status" 1
 run bash "$picture" --help
 same "help: status" "$status" 0
 [[ $out == "usage : centres-picture "*"Draws the points"* ]] || bad "help text"
+
+# Points through a pipe, read once: the same answer as from the file.
+run bash "$picture" --bin "$bin" <(cat "$tmp/m.txt") "$tmp/greedy.out" "$tmp/piped.png"
+same "points through a pipe: status" "$status" 0
+same "points through a pipe: report" "$(sed -n 1,3p <<<"$out")" "$(sed -n 1,3p "$tmp/greedy.want")"
+
+# Names and titles never reach gnuplot as code: a newline is refused, and a
+# picture named "|command" is a file.
+cd "$tmp" || exit 1
+refused "newline in the title" "error : the title holds a control character" \
+  bash "$picture" --bin "$bin" --title $'a\nsystem "touch gp_ran"\n' m.txt greedy.out t.png
+refused "newline in the picture's name" "error : a file name holds a control character" \
+  bash "$picture" --bin "$bin" m.txt greedy.out $'t.png\nsystem "touch gp_ran"'
+run bash "$picture" --bin "$bin" m.txt greedy.out '|touch gp_ran'
+same "picture named |command: status" "$status" 0
+is_png "|touch gp_ran" || bad "picture named |command: no PNG"
+[ ! -e gp_ran ] || bad "gnuplot ran a command"
+cp m.txt m_copy.txt
+refused "picture over an input" "error : the picture m_copy.txt would overwrite the input m_copy.txt" \
+  bash "$picture" --bin "$bin" m_copy.txt greedy.out m_copy.txt
+cmp -s m.txt m_copy.txt || bad "an input was overwritten"
+
+# A locale with a decimal comma changes nothing.
+if make_comma_locale; then
+  run env LOCPATH="$tmp/locale" LC_ALL=comma bash "$picture" --bin "$bin" m.txt greedy.out comma.png
+  same "comma locale: status" "$status" 0
+  same "comma locale: report" "$(sed -n 1,3p <<<"$out")" "$(sed -n 1,3p "$tmp/greedy.want")"
+  is_png comma.png || bad "comma locale: no PNG"
+fi
+
+# Without cover_radius the script says so.
+mkdir -p alone
+cp "$picture" alone/centres-picture
+refused "no cover_radius anywhere" "error : cover_radius not found (build the suite, or name its folder with --bin)" \
+  env PATH=/usr/bin:/bin bash alone/centres-picture --bin /nonexistent m.txt greedy.out x.png
 
 # A real run of sampled_centers, when it is built: its cost, as it prints
 # it with %g, is what cover_radius computes for its centres.

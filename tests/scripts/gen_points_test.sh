@@ -30,6 +30,14 @@ same "greedy_centers rows are points: status" "$status" 0
 "$gen" -f points -s 100 clusters 500 2 9 > "$tmp/p.txt"
 same "point file is the matrix body" "$(cat "$tmp/p.txt")" "$(tail -n +2 "$tmp/m.txt")"
 
+# A failed write ends the run at once, with status 1 (no line can be
+# printed there); the bound only catches a run that writes on regardless.
+timeout 30 "$gen" uniform 2147483647 3 1 > /dev/full 2> "$tmp/err"
+same "full disk: status" "$?" 1
+same "full disk: stderr" "$(cat "$tmp/err")" ""
+"$gen" -h > /dev/full
+same "help to a full disk: status" "$?" 1
+
 if [ $# -gt 0 ]; then
   "$gen" -f points sphere 2000 2 3 > "$tmp/full.txt"
   run "$@" "$tmp/full.txt" 2 50 1

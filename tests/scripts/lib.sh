@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the script tests: each check prints what went wrong and the
 # test fails at the end if any did.
 failures=0
@@ -36,6 +37,22 @@ refused() {
 # The eight bytes every PNG file starts with.
 is_png() {
   [ -s "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+}
+
+# Makes the locale "comma", whose decimal point is a comma, in $tmp/locale
+# (no root needed): run a command in it with
+#   env LOCPATH="$tmp/locale" LC_ALL=comma command...
+# Needs localedef and the charmaps of Debian's package locales.
+make_comma_locale() {
+  mkdir -p "$tmp/locale"
+  printf 'LC_NUMERIC\ndecimal_point "<U002C>"\nthousands_sep "<U002E>"\ngrouping 3;3\nEND LC_NUMERIC\n' \
+    > "$tmp/comma.def"
+  # -c: the categories left out are taken from C, with a warning and status 1.
+  localedef -c -i "$tmp/comma.def" -f ANSI_X3.4-1968 "$tmp/locale/comma" >/dev/null 2>&1
+  if [ "$(LOCPATH="$tmp/locale" LC_ALL=comma locale decimal_point 2>/dev/null)" != , ]; then
+    bad "no comma locale could be made (localedef and Debian's package locales are needed)"
+    return 1
+  fi
 }
 
 finish() {

@@ -66,6 +66,32 @@ csv)
   run bash "$scaling" --help
   same "help: status" "$status" 0
   [[ $out == "usage : scaling "*"Runs farthest_pair"* ]] || bad "help text"
+
+  # A locale with a decimal comma changes nothing, the summary included.
+  if make_comma_locale; then
+    run env LOCPATH="$tmp/locale" LC_ALL=comma bash "$scaling" --bin "$bin" --no-plot -t "1 2" -r 1 -o "$tmp/l" "$tmp/m.txt"
+    same "comma locale: status" "$status" 0
+    same "comma locale: summary" "$(sed -n '2,3p' <<<"$out")" "      1    0.8000  0.8000  0.8000     1.00        1.00
+      2    0.4000  0.4000  0.4000     2.00        1.00"
+  fi
+
+  # Failures that were once silent, or spoke on standard error.
+  mkdir -p "$tmp/alone" "$tmp/stub"
+  cp "$scaling" "$tmp/alone/scaling"
+  refused "no farthest_pair anywhere" "error : farthest_pair not found (build the suite, or name its folder with --bin)" \
+    env PATH=/usr/bin:/bin bash "$tmp/alone/scaling" --bin /nonexistent --no-plot "$tmp/m.txt"
+  printf '#!/bin/sh\nexit 127\n' > "$tmp/stub/lscpu"
+  chmod +x "$tmp/stub/lscpu"
+  run env PATH="$tmp/stub:$PATH" bash "$scaling" --bin "$bin" --no-plot -t 1 -r 1 -o "$tmp/c" "$tmp/m.txt"
+  same "no lscpu: status" "$status" 0
+  grep -qx "# cores=$(getconf _NPROCESSORS_ONLN) logical_cpus=$(getconf _NPROCESSORS_ONLN)" "$tmp/c/scaling.csv" ||
+    bad "no lscpu: the logical count stands for the cores"
+  : > "$tmp/a_file"
+  refused "output folder is a file" "error : could not make the folder $tmp/a_file" \
+    bash "$scaling" --bin "$bin" --no-plot -o "$tmp/a_file" "$tmp/m.txt"
+  cd "$tmp" || exit 1
+  refused "a pattern for thread counts" "error : thread counts must be whole numbers from 1 to 999999, not *" \
+    bash "$scaling" --bin "$bin" --no-plot -t '*' "$tmp/m.txt"
   ;;
 plot)
   run bash "$scaling" --bin "$bin" -t "1 2" -r 3 -o "$tmp/o" "$tmp/m.txt"
@@ -88,6 +114,35 @@ plot)
   refused "picture unwritable" "error : could not write /nonexistent/x.png" \
     bash "$scaling" --plot "$tmp/again.csv" /nonexistent/x.png
   refused "CSV missing" "error : could not open file $tmp/none.csv for reading" bash "$scaling" --plot "$tmp/none.csv"
+  refused "CSV a folder" "error : $tmp is not a regular file" bash "$scaling" --plot "$tmp"
+  refused "picture over the CSV" "error : the picture $tmp/again.csv would overwrite the CSV" \
+    bash "$scaling" --plot "$tmp/again.csv" "$tmp/again.csv"
+  grep -q '^threads,run,seconds$' "$tmp/again.csv" || bad "the CSV was overwritten"
+  head -c 4096 /bin/sh > "$tmp/binary.csv"
+  refused "binary CSV" "error : $tmp/binary.csv is not a threads,run,seconds CSV: it holds control characters" \
+    bash "$scaling" --plot "$tmp/binary.csv" "$tmp/binary.png"
+  printf 'threads,run,seconds\n1,1,0.5\n1,2,x\n' > "$tmp/text.csv"
+  refused "row not a number" "error : line 3 of $tmp/text.csv is not a threads,run,seconds row" \
+    bash "$scaling" --plot "$tmp/text.csv" "$tmp/text.png"
+
+  # Names never reach gnuplot as code: a newline is refused, and a name
+  # starting with "|" is a file, not a command.
+  cd "$tmp" || exit 1
+  refused "newline in the folder" "error : the output folder's name holds a control character" \
+    bash "$scaling" --bin "$bin" -t 1 -r 1 -o $'d\nsystem "touch gp_ran"\n' m.txt
+  run bash "$scaling" --plot again.csv '|touch gp_ran'
+  same "picture named |command: status" "$status" 0
+  is_png "|touch gp_ran" || bad "picture named |command: no PNG"
+  [ ! -e gp_ran ] || bad "gnuplot ran a command"
+  cp again.csv 'a=b.csv'
+  run bash "$scaling" --plot 'a=b.csv' < /dev/null
+  same "CSV named like an awk assignment: output" "$out" "plot : a=b.png"
+
+  if make_comma_locale; then
+    run env LOCPATH="$tmp/locale" LC_ALL=comma bash "$scaling" --plot again.csv comma.png
+    same "comma locale plot: status" "$status" 0
+    is_png comma.png || bad "comma locale: no PNG"
+  fi
   ;;
 real)
   gen=$4

@@ -128,14 +128,36 @@ TEST(GenPoint, UniformFillsTheBox) {
   EXPECT_GT(hi, 2.49);
 }
 
-TEST(GenPoint, SpherePointsLieAtTheRadius) {
-  for (int32_t d : {1, 2, 3, 7}) {
-    gen_params p{gen_kind::sphere, d, 3, 4.0, 5, 0.0};
-    std::vector<double> v = draw(p, 500);
-    for (int i = 0; i < 500; ++i) {
-      double len_sq = 0.0;
-      for (int j = 0; j < d; ++j) len_sq = v[static_cast<size_t>(i * d + j)] * v[static_cast<size_t>(i * d + j)] + len_sq;
-      ASSERT_NEAR(std::sqrt(len_sq), 4.0, 1e-14) << "d " << d;
+TEST(GenPoint, OneDimensionalSphereIsExactlyPlusOrMinusScale) {
+  gen_params p{gen_kind::sphere, 1, 3, 4.0, 5, 0.0};
+  std::vector<double> v = draw(p, 2000);
+  int negative = 0;
+  for (double x : v) {
+    ASSERT_TRUE(same_bits(std::fabs(x), 4.0)) << x;
+    negative += x < 0;
+  }
+  EXPECT_GT(negative, 900);
+  EXPECT_LT(negative, 1100);
+}
+
+// For d >= 2 each coordinate is rounded once after a rounded length, so the
+// exact distance from the origin is within (d/2 + 3) * 2^-53 of the radius,
+// relatively; measured here in long double (64-bit significand).
+TEST(GenPoint, SpherePointsLieWithinTheirBoundOfTheRadius) {
+  for (int32_t d : {2, 3, 7, 50}) {
+    for (double scale : {1.0, 4.0, 1e300, 1e-290}) {
+      gen_params p{gen_kind::sphere, d, 3, scale, 5, 0.0};
+      const int n = 20000 / d;
+      std::vector<double> v = draw(p, n);
+      const long double bound = (d / 2.0L + 3) * 0x1p-53L;
+      for (int i = 0; i < n; ++i) {
+        long double len_sq = 0;
+        for (int j = 0; j < d; ++j) {
+          long double c = static_cast<long double>(v[static_cast<size_t>(i * d + j)]) / scale;
+          len_sq += c * c;
+        }
+        ASSERT_LE(std::fabs(std::sqrt(len_sq) - 1), bound) << "d " << d << " scale " << scale << " point " << i;
+      }
     }
   }
 }
