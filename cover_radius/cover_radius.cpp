@@ -21,35 +21,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cli.hpp"
+#include "cover.hpp"
 #include "internal.hpp"
-
-struct vec2 {
-  double x;
-  double y;
-};
-
-// The largest finite double: no centre seen yet.
-constexpr double no_distance = 1.7976931348623157e308;
-
-// Max over points of the min over centres of (dx*dx + dy*dy), each square
-// rounded before the add. Strict comparisons: a NaN distance never becomes
-// the nearest, and equal values change nothing. No centres gives no_distance
-// (with at least one point), no points gives 0.
-double cover_cost(const vec2* points, int64_t n, const int64_t* centres, int64_t k) {
-  double cost = 0.0;
-  for (int64_t i = 0; i < n; ++i) {
-    double best = no_distance;
-    for (int64_t j = 0; j < k; ++j) {
-      vec2 q = points[centres[j]];
-      double dx = points[i].x - q.x;
-      double dy = points[i].y - q.y;
-      double d = dx * dx + dy * dy;
-      best = d < best ? d : best;
-    }
-    cost = best > cost ? best : cost;
-  }
-  return cost;
-}
 
 namespace {
 
@@ -70,11 +44,6 @@ const char help_text[] =
 // indices after "approx optimal centers :" excepted): a centre row of two
 // columns prints in under 700.
 constexpr size_t max_line = 4096;
-
-int fail(const char* line) {
-  std::printf("%s\n", line);
-  return 1;
-}
 
 bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -389,10 +358,6 @@ bool write_xy(const std::string& path, const std::vector<vec2>& pts, const std::
   return std::fclose(f) == 0 && ok;
 }
 
-// Standard output as written: a failed write (a full disk, a closed pipe)
-// is a failure.
-int finished() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -403,7 +368,7 @@ int main(int argc, char** argv) {
     const char* a = argv[i];
     if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) {
       std::printf("usage : cover_radius %s\n\n%s", usage_tail, help_text);
-      return finished();
+      return output_status();
     }
     if (!std::strcmp(a, "--matrix")) how = layout::matrix;
     else if (!std::strcmp(a, "--points")) how = layout::points;
@@ -463,8 +428,15 @@ int main(int argc, char** argv) {
     }
   }
 
-  double cost = cover_cost(pts.data(), static_cast<int64_t>(pts.size()), centres.data(),
-                           static_cast<int64_t>(centres.size()));
+  // The cost as sampled_centers scores a tuple, by the same code.
+  if (pts.size() > INT32_MAX || centres.size() > INT32_MAX)
+    return failf("error : more than 2147483647 points or centres in %s", positional[0]);
+  const std::vector<int32_t> tuple(centres.begin(), centres.end());
+  vec2_cover cover;
+  if (!vec2_cover_make(&cover, pts.data(), static_cast<int32_t>(pts.size())))
+    return failf("error : not enough memory for the points of %s", positional[0]);
+  const double cost = vec2_cover_cost(simd_best(), &cover, tuple.data(), static_cast<int32_t>(tuple.size()), INFINITY);
+  vec2_cover_free(&cover);
   std::printf("points = %zu (%s), centres = %zu :", pts.size(), was_matrix ? "matrix" : "point file",
               centres.size());
   for (int64_t c : centres) std::printf(" %lld", static_cast<long long>(c));
@@ -472,5 +444,5 @@ int main(int argc, char** argv) {
   if (ambiguous)
     std::printf("note : centre row %d prints like several different points; the first of them is used\n",
                 ambiguous);
-  return finished();
+  return output_status();
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli.hpp"
 #include "generate.hpp"
 
 namespace {
@@ -28,14 +29,6 @@ const char help_text[] =
     "line \"n d\", then one point per line) or, with -f points and d = 2, the point file\n"
     "format (\"x y\" per line); numbers have 17 significant digits and read back exactly.\n"
     "Defaults: -f matrix, -s 1, -c 5, -w scale/10. Errors print one line and exit with 1.\n";
-
-// Standard output as written: a failed write must not pass for success.
-int finished() { return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1; }
-
-int fail(const char* line) {
-  std::printf("%s\n", line);
-  return 1;
-}
 
 // A whole number from lo to hi in base 10, nothing after it.
 bool parse_int(const char* text, long lo, long hi, int32_t* out) {
@@ -175,7 +168,7 @@ int write_points(const options* o) {
     std::putchar('\n');
   }
   std::free(row);
-  return finished();
+  return output_status();
 }
 
 }  // namespace
@@ -184,7 +177,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
       std::printf("usage : gen_points %s\n\n%s", usage_tail, help_text);
-      return finished();
+      return output_status();
     }
   }
   options o;
