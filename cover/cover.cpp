@@ -4,12 +4,9 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "distance.hpp"
 #include "kernels.hpp"
 
-namespace {
-// Stands for the absence of any distance wherever a minimum is sought.
-constexpr double no_distance = 1.7976931348623157e308;
-}  // namespace
 
 vec2_scan_status vec2_scan_file(FILE* f, vec2* points, int32_t capacity, int32_t* n) {
   *n = 0;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "distance.hpp"
 #include "kernels.hpp"
 #include "lanes.hpp"
 #include "table.hpp"
@@ -37,8 +38,6 @@ decltype(auto) with_dims(int32_t d, F&& f) {
       return f(dims<0>{});
   }
 }
-
-constexpr double largest_double = 1.7976931348623157e308;
 
 // ---- fold: U vectors of rows per step ----------------------------------------
 //
@@ -253,7 +252,7 @@ int64_t cover_steps(const by_coord* P, const double* points, const int32_t* cent
   const int32_t d = D > 0 ? D : P->cols;
   const int64_t s = P->stride;
   const double* x = P->x;
-  const reg limit = L::set1(stop), none = L::set1(largest_double), zero = L::set1(0.0);
+  const reg limit = L::set1(stop), none = L::set1(no_distance), zero = L::set1(0.0);
   reg total = L::set1(*cost);
   int64_t p = from;
   for (; p + U * W <= s; p += U * W) {

@@ -1,6 +1,7 @@
 // The references, and the one place that picks a kernel table by level.
 #include "kernels.hpp"
 
+#include "distance.hpp"
 #include "table.hpp"
 
 namespace {
@@ -15,8 +16,6 @@ const kernel_table& table(simd_level level) {
       return kernels_plain;
   }
 }
-
-constexpr double largest_double = 1.7976931348623157e308;
 
 // Row p of X against point c, the row first, from coordinate 0 up.
 double dist_sq(const by_coord* X, int64_t p, const double* c) {
@@ -102,7 +101,7 @@ double cover_cost_ref(const by_coord* P, const double* points, const int32_t* ce
                       double stop) {
   double cost = 0.0;
   for (int64_t p = 0; p < P->rows; ++p) {
-    double best = largest_double;
+    double best = no_distance;
     for (int32_t j = 0; j < k; ++j) {
       const double d = dist_sq(P, p, points + int64_t{centres[j]} * P->cols);
       best = d < best ? d : best;

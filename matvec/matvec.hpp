@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "distance.hpp"
+
 // rows x cols doubles, row after row: element (i, j) is data[i * cols + j].
 // Element counts and row offsets are formed in 64 bits.
 struct mat {
@@ -22,9 +24,6 @@ struct vec {
   int32_t n;
 };
 
-// The largest finite double: stands for "no distance yet" wherever a
-// minimum is sought.
-inline constexpr double no_distance = 1.7976931348623157e308;
 
 // ---- matrices ----------------------------------------------------------
 
