@@ -214,6 +214,8 @@ static const char help_text[] =
     "after row. Exits with 0 after the item; bad input prints one line and exits\n"
     "with 1.\n";
 
+static const char no_memory_line[] = "error : not enough memory to read the input";
+
 static int fail(const char* line) {
   std::printf("%s\n", line);
   return 1;
@@ -233,7 +235,8 @@ int main(int argc, char** argv) {
   const double t0 = omp_get_wtime();
 
   int32_t rows = 0, cols = 0;
-  if (mat_read_shape(&rows, &cols) < 2) return fail("error reading the shape of the matrix");
+  if (mat_read_shape(&rows, &cols) < 2)
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the shape of the matrix");
   if (rows < 0 || cols < 0) {
     std::printf("error : a matrix needs no negative row or column count, not %d x %d\n", rows,
                 cols);
@@ -249,7 +252,7 @@ int main(int argc, char** argv) {
   const int64_t elements = static_cast<int64_t>(rows) * cols;
   if (elements > 0 && mat_read(&A) != elements) {
     mat_free(&A);
-    return fail("error reading the elements of the matrix");
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the elements of the matrix");
   }
 
   // Without columns every row is the same point and no pair lies apart; the

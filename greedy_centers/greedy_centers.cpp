@@ -499,6 +499,8 @@ static void choose_centres(const mat* A, int32_t k, int32_t* centres, vec* neare
 #endif
 }
 
+static const char no_memory_line[] = "error : not enough memory to read the input";
+
 static int fail(const char* line) {
   std::printf("%s\n", line);
   return 1;
@@ -517,7 +519,8 @@ int main(int argc, char** argv) {
   if (!parse_k(argv[1], &k)) return fail("error : k must be a whole number from 1 to 2147483647");
 
   int32_t rows = 0, cols = 0;
-  if (mat_read_shape(&rows, &cols) < 2) return fail("error reading the shape of the matrix");
+  if (mat_read_shape(&rows, &cols) < 2)
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the shape of the matrix");
   if (rows < 1 || cols < 0) {
     std::printf("error : a matrix needs at least 1 row and no negative column count, not %d x %d\n",
                 rows, cols);
@@ -532,7 +535,7 @@ int main(int argc, char** argv) {
   }
   if (mat_read(&A) != static_cast<int64_t>(rows) * cols) {
     mat_free(&A);
-    return fail("error reading the elements of the matrix");
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the elements of the matrix");
   }
 
   // With no columns every row is the same point as row 0, so every centre is
