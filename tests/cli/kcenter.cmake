@@ -81,6 +81,10 @@ kc(text_negative_shape ARGS order EXIT 1 INPUT_TEXT "-4 2"
 kc(text_body ARGS order EXIT 1 INPUT_TEXT "2 2 1 2 x 4" LINE "error reading the elements of the matrix")
 kc(text_beyond_memory ARGS order EXIT 1 INPUT_TEXT "2147483647 2147483647 1"
    LINE "error : not enough memory for a 2147483647 x 2147483647 matrix")
+kc(text_huge_without_body ARGS order EXIT 1 INPUT_TEXT "65536 32769 1 2" TIMEOUT 10
+   MATCH "error (reading the elements of the matrix|: not enough memory for a 65536 x 32769 matrix)\n")
+kc(text_empty ARGS pair EXIT 1 LINE "error reading the shape of the matrix")
+kc(text_many_rows_no_columns ARGS pair EXIT 0 INPUT_TEXT "2147483647 0" TIMEOUT 10 MATCH "i,j,dist_sq\n0,1,0\n")
 
 set(DTYPE_LINE ", not little-endian float64 ('<f8') or float32 ('<f4')")
 set(NPY_CASES
@@ -140,3 +144,14 @@ foreach(case ${GC_OK})
                    -P ${CMAKE_CURRENT_LIST_DIR}/kcenter_greedy.cmake)
   set_tests_properties(kcenter.same_as_greedy_centers.${input}_k${k} PROPERTIES TIMEOUT 60 LABELS cli)
 endforeach()
+
+# Under valgrind: the mapped file, the converted one, a pipe, and a refusal.
+if(COMMAND memcheck_case)
+  memcheck_case(kcenter.order_mapped PROGRAM kcenter ARGS order ${KD}/four_c8.npy EXIT 0 MATCH ${FOUR_ORDER})
+  memcheck_case(kcenter.pair_converted PROGRAM kcenter ARGS pair -o ${KC_OUT}/memcheck.npy ${KD}/four_f4.npy
+                EXIT 0 MATCH "")
+  memcheck_case(kcenter.order_text_stdin PROGRAM kcenter ARGS order -k 2 -r 1 EXIT 0 INPUT kcenter/four.txt
+                MATCH "step,row,dist_sq\n0,0,inf\n1,1,25\n")
+  memcheck_case(kcenter.refused PROGRAM kcenter ARGS order ${KD}/short.npy EXIT 1
+                LINE "error : ${KD}/short.npy holds 61 bytes of data where its shape needs 64")
+endif()
