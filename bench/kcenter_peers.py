@@ -3,10 +3,12 @@
 
 Usage: /usr/bin/python3 bench/kcenter_peers.py [BUILD_DIR]   (default build-bench)
 
-Builds nothing: configure BUILD_DIR with -DBUILD_BENCHMARKS=ON and build the
-targets kcenter and npy_bench first (bash bench/run does both). Writes 10^6 x 3
+Builds nothing; first:
+  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_BENCHMARKS=ON \
+        -DBUILD_TESTING=OFF && cmake --build build-bench --target kcenter npy_bench
+(bash bench/run builds them too). Writes 10^6 x 3
 uniform points (NumPy's default_rng(1)) as a .npy file, then times, as medians
-of BENCH_REPEATS runs (default 5):
+of BENCH_REPEATS runs (default 5; at most 3 for the NumPy loops):
 
   - `kcenter order -k 1000 x.npy` (whole run, one thread) against a NumPy
     farthest-first loop (the same strict rules and the same unfused sums, so
