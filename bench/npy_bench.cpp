@@ -27,7 +27,7 @@ const char* const names[] = {"c_f8", "f_f8", "c_f4", "f_f4", "txt"};
 
 std::string path_of(layout l) {
   const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr ? dir : "/tmp") + "/npy_bench_" + names[l] + ".npy";
+  return std::string(dir != nullptr ? dir : "/tmp") + "/npy_bench_" + names[l] + (l == text ? ".txt" : ".npy");
 }
 
 // The file for a layout, written on first use.

@@ -133,6 +133,7 @@ endif()
 # The order agrees with greedy_centers on every matrix its own cases hold.
 add_executable(print_rows print_rows.cpp)
 target_link_libraries(print_rows PRIVATE matvec build_flags)
+target_compile_options(print_rows PRIVATE -Wpedantic -Wshadow -Wconversion -Wsign-conversion)
 foreach(case ${GC_OK})
   string(REPLACE ":" ";" parts ${case})
   list(GET parts 0 input)

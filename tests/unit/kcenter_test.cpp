@@ -13,6 +13,8 @@
 
 namespace {
 
+__extension__ typedef unsigned __int128 u128;
+
 // ---- first-principles references ------------------------------------------
 
 // d <= r * r, decided on the integers behind the two doubles (d >= 0, r >= 0
@@ -22,9 +24,9 @@ bool within_exact(double d, double r) {
   if (d == 0.0) return true;
   if (r == 0.0) return false;
   int ed, er;
-  const auto md = static_cast<unsigned __int128>(std::ldexp(std::frexp(d, &ed), 53));
-  const auto mr = static_cast<unsigned __int128>(std::ldexp(std::frexp(r, &er), 53));
-  const unsigned __int128 rr = mr * mr;
+  const auto md = static_cast<u128>(std::ldexp(std::frexp(d, &ed), 53));
+  const auto mr = static_cast<u128>(std::ldexp(std::frexp(r, &er), 53));
+  const u128 rr = mr * mr;
   const int shift = (ed - 53) - (2 * er - 106);  // d <= r * r iff md 2^shift <= rr
   if (shift < 0) return true;                     // md 2^shift < 2^52 < rr
   if (shift >= 60) return false;                  // md 2^shift >= 2^112 > rr
@@ -80,7 +82,7 @@ kcenter_args order_args(int32_t start, int64_t k, bool has_r, double r) {
 // Rows drawn from a few values, so ties and duplicate rows are common; now
 // and then a NaN, an infinity or a coordinate whose squares overflow.
 std::vector<double> random_rows(std::mt19937_64& g, int32_t rows, int32_t cols, bool specials) {
-  std::vector<double> v(static_cast<size_t>(rows) * cols);
+  std::vector<double> v(static_cast<size_t>(rows) * static_cast<size_t>(cols));
   for (double& x : v) {
     x = static_cast<double>(g() % 5) * 0.5 - 1.0;
     if (specials && g() % 150 == 0) {

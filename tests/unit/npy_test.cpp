@@ -155,12 +155,12 @@ TEST(NpyReadFd, COrderFloat64IsMappedNotCopied) {
 // float32 widens exactly (subnormals, extremes, signed zero); Fortran order is
 // transposed, over more rows and columns than one tile of the transpose.
 TEST(NpyReadFd, Float32AndFortranOrderAreConvertedBitForBit) {
-  const int32_t rows = 70, cols = 37;
+  const size_t rows = 70, cols = 37;
   std::vector<float> f4(rows * cols);
   std::vector<double> f8(rows * cols);
   const float specials[] = {std::numeric_limits<float>::denorm_min(), -0.0f, std::numeric_limits<float>::max(),
                             -INFINITY, 0x1.fffffep-127f, 1.1f};
-  for (int32_t k = 0; k < rows * cols; ++k) {
+  for (size_t k = 0; k < rows * cols; ++k) {
     f4[k] = k < 6 ? specials[k] : static_cast<float>(k) * 0.37f - 11.0f;
     f8[k] = static_cast<double>(k) * 0.1 + 0x1p-40;
   }
@@ -172,9 +172,9 @@ TEST(NpyReadFd, Float32AndFortranOrderAreConvertedBitForBit) {
       ASSERT_EQ(read_bytes(npy_bytes(dict(size == 4 ? "<f4" : "<f8", fortran, shape), data), &f),
                 npy_status::ok);
       EXPECT_EQ(f.owned != nullptr, fortran || size == 4);
-      for (int32_t i = 0; i < rows; ++i) {
-        for (int32_t j = 0; j < cols; ++j) {
-          const int32_t k = fortran ? j * rows + i : i * cols + j;
+      for (size_t i = 0; i < rows; ++i) {
+        for (size_t j = 0; j < cols; ++j) {
+          const size_t k = fortran ? j * rows + i : i * cols + j;
           const double want = size == 4 ? static_cast<double>(f4[k]) : f8[k];
           ASSERT_TRUE(same_bits(f.m.data[i * cols + j], want)) << fortran << size << " " << i << "," << j;
         }
