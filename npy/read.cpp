@@ -156,8 +156,8 @@ npy_status npy_read_fd(npy_file* f, int fd) {
   npy_status s = read_preamble(pre, have, &f->h, &preamble, &header_len);
   if (s != npy_status::ok) return s;
   // The file's size bounds every length before anything is allocated.
-  if (f->h.data_offset > avail) return npy_status::header_cut;
   if (header_len > npy_max_header) return npy_status::header_too_long;
+  if (f->h.data_offset > avail) return npy_status::header_cut;
   char* text = static_cast<char*>(std::malloc(static_cast<size_t>(header_len) + 1));
   if (text == nullptr) return npy_status::no_memory;
   if (!pread_full(fd, text, static_cast<size_t>(header_len), start + static_cast<off_t>(preamble)))

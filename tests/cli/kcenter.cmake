@@ -116,6 +116,8 @@ foreach(case ${NPY_CASES})
   endif()
   kc(npy_${file} ARGS order ${path} EXIT 1 LINE "${line}")
 endforeach()
+kc(npy_header_too_long ARGS order ${KD}/header_too_long.npy EXIT 1
+   LINE "error : ${KD}/header_too_long.npy has a NumPy header of 16777216 bytes, more than 1048576")
 # Through a pipe: a header length is refused before it is read, and a shape
 # that promises 1.6 GB over 64 bytes costs no memory it does not need.
 kc(npy_pipe_header_too_long ARGS order EXIT 1 LAUNCHER ${PIPE} INPUT kcenter/header_too_long.npy

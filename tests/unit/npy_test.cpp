@@ -238,8 +238,10 @@ TEST(NpyReadFd, RefusesFilesThatLieAboutThemselves) {
   EXPECT_EQ(read_bytes(good.substr(0, 7), &f), npy_status::header_cut);
   EXPECT_EQ(read_bytes(good.substr(0, 9), &f), npy_status::header_cut);
   EXPECT_EQ(read_bytes(good.substr(0, 40), &f), npy_status::header_cut);
-  // Version 2.0 may claim a header of up to 4 GiB; the file's size decides.
+  // Version 2.0 may claim a header of up to 4 GiB: refused unread.
   std::string claims = good.substr(0, 6) + std::string("\x02\x00\xff\xff\xff\x7f", 6) + "{}";
+  EXPECT_EQ(read_bytes(claims, &f), npy_status::header_too_long);
+  claims = good.substr(0, 6) + std::string("\x02\x00\x00\x00\x01\x00", 6) + "{}";
   EXPECT_EQ(read_bytes(claims, &f), npy_status::header_cut);
   std::string long_header = npy_bytes(dict("<f8", false, "(0, 2)") + std::string(npy_max_header, ' '), "", 2);
   EXPECT_EQ(read_bytes(long_header, &f), npy_status::header_too_long);
