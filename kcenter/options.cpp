@@ -144,10 +144,10 @@ static const char order_help[] =
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
     "\n"
-    "A row holding NaN (or whose squared distances all overflow) never comes\n"
-    "nearer to any chosen row, so it is chosen, with dist_sq\n"
-    "1.7976931348623157e+308, and then chosen again and again: with -k the\n"
-    "repeats are printed up to K steps; without -k the order ends before the\n"
+    "A row holding NaN or an infinity lies at distance NaN from every row, itself\n"
+    "included, so it never comes nearer to a chosen row: it is chosen, with\n"
+    "dist_sq 1.7976931348623157e+308, and then chosen again and again. With -k\n"
+    "the repeats are printed up to K steps; without -k the order ends before the\n"
     "first repeat, as nothing can change any more. Such a row is never within R.\n";
 
 static const char pair_help[] =
