@@ -239,20 +239,16 @@ TEST(KcenterParseArgs, ValuesAndEachRefusal) {
 
   EXPECT_EQ(line_of({"order", "-k", "2147483647", "-r", "inf", "--", "-"}), "ok");
   EXPECT_EQ(line_of({"pair", "-x", "--help"}), "ok");
-  EXPECT_EQ(line_of({}), "Command usage : kcenter order|pair [options] [INPUT]");
-  EXPECT_EQ(line_of({"sort"}), "error : unknown command sort (the commands are order and pair)");
+  // Each line once is for the end-to-end cases; here the forms of each value.
   EXPECT_EQ(line_of({"pair", "-k", "3"}), "error : unknown option -k for kcenter pair");
   EXPECT_EQ(line_of({"order", "--k"}), "error : unknown option --k for kcenter order");
-  EXPECT_EQ(line_of({"order", "-k"}), "error : option -k needs a value");
   for (const char* k : {"0", "2147483648", "5x", "-1", "", "+3"})
     EXPECT_EQ(line_of({"order", "-k", k}), "error : k must be a whole number from 1 to 2147483647") << k;
   for (const char* r : {"-1", "nan", "x", "1e", ""})
     EXPECT_EQ(line_of({"order", "-r", r}), "error : the radius must be a number from 0 up (inf allowed)") << r;
   EXPECT_EQ(line_of({"order", "-s", "-1"}), "error : the start row must be a whole number from 0 to 2147483647");
-  for (const char* t : {"0", "4097"})
-    EXPECT_EQ(line_of({"pair", "-t", t}), "error : the thread count must be a whole number from 1 to 4096");
-  EXPECT_EQ(line_of({"pair", "-o", "out.txt"}), "error : the output file must end in .csv or .npy, not out.txt");
-  EXPECT_EQ(line_of({"pair", "a", "b"}), "error : one input at most, not also b");
+  EXPECT_EQ(line_of({"pair", "-t", "0"}), "error : the thread count must be a whole number from 1 to 4096");
+  EXPECT_EQ(line_of({"pair", "-o", ".npy"}), "error : the output file must end in .csv or .npy, not .npy");
 }
 
 // Standard input as a pipe, the way Python's subprocess feeds it: the first
