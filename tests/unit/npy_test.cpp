@@ -153,33 +153,39 @@ TEST(NpyReadFd, COrderFloat64IsMappedNotCopied) {
 }
 
 // float32 widens exactly (subnormals, extremes, signed zero); Fortran order is
-// transposed, over more rows and columns than one tile of the transpose.
+// transposed by blocks of rows: one block, several, and a last one cut short.
 TEST(NpyReadFd, Float32AndFortranOrderAreConvertedBitForBit) {
-  const size_t rows = 70, cols = 37;
-  std::vector<float> f4(rows * cols);
-  std::vector<double> f8(rows * cols);
   const float specials[] = {std::numeric_limits<float>::denorm_min(), -0.0f, std::numeric_limits<float>::max(),
                             -INFINITY, 0x1.fffffep-127f, 1.1f};
-  for (size_t k = 0; k < rows * cols; ++k) {
-    f4[k] = k < 6 ? specials[k] : static_cast<float>(k) * 0.37f - 11.0f;
-    f8[k] = static_cast<double>(k) * 0.1 + 0x1p-40;
-  }
-  const std::string shape = "(70, 37)";
-  for (bool fortran : {false, true}) {
-    for (int size : {4, 8}) {
-      npy_file f;
-      std::string data = size == 4 ? raw(f4) : raw(f8);
-      ASSERT_EQ(read_bytes(npy_bytes(dict(size == 4 ? "<f4" : "<f8", fortran, shape), data), &f),
-                npy_status::ok);
-      EXPECT_EQ(f.owned != nullptr, fortran || size == 4);
-      for (size_t i = 0; i < rows; ++i) {
-        for (size_t j = 0; j < cols; ++j) {
-          const size_t k = fortran ? j * rows + i : i * cols + j;
-          const double want = size == 4 ? static_cast<double>(f4[k]) : f8[k];
-          ASSERT_TRUE(same_bits(f.m.data[i * cols + j], want)) << fortran << size << " " << i << "," << j;
+  const struct {
+    size_t rows, cols;
+  } shapes[] = {{70, 37}, {4000, 20}, {5000, 3}};
+  for (const auto& sh : shapes) {
+    const size_t rows = sh.rows, cols = sh.cols;
+    std::vector<float> f4(rows * cols);
+    std::vector<double> f8(rows * cols);
+    for (size_t k = 0; k < rows * cols; ++k) {
+      f4[k] = k < 6 ? specials[k] : static_cast<float>(k) * 0.37f - 11.0f;
+      f8[k] = static_cast<double>(k) * 0.1 + 0x1p-40;
+    }
+    char shape[64];  // (string concatenation here trips a false -Wrestrict in GCC 12)
+    std::snprintf(shape, sizeof shape, "(%zu, %zu)", rows, cols);
+    for (bool fortran : {false, true}) {
+      for (int size : {4, 8}) {
+        npy_file f;
+        const std::string data = size == 4 ? raw(f4) : raw(f8);
+        ASSERT_EQ(read_bytes(npy_bytes(dict(size == 4 ? "<f4" : "<f8", fortran, shape), data), &f),
+                  npy_status::ok);
+        EXPECT_EQ(f.owned != nullptr, fortran || size == 4);
+        for (size_t i = 0; i < rows; ++i) {
+          for (size_t j = 0; j < cols; ++j) {
+            const size_t k = fortran ? j * rows + i : i * cols + j;
+            const double want = size == 4 ? static_cast<double>(f4[k]) : f8[k];
+            ASSERT_TRUE(same_bits(f.m.data[i * cols + j], want)) << shape << fortran << size << " " << i << "," << j;
+          }
         }
+        npy_free(&f);
       }
-      npy_free(&f);
     }
   }
 }
