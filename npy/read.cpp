@@ -50,7 +50,7 @@ npy_status read_preamble(const unsigned char* b, size_t n, npy_header* h, size_t
   return npy_status::ok;
 }
 
-// count items of type T from src into dst[0], dst[stride], ...: float32
+// Copies count items of type T from src to dst[0], dst[stride], ...: float32
 // widened (exactly), float64 as it is.
 template <class T>
 void widen(const char* src, double* dst, int64_t count, int64_t stride) {
