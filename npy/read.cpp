@@ -67,9 +67,9 @@ void widen(int32_t item_size, const char* src, double* dst, int64_t count, int64
 }
 
 // Rows per block when Fortran order is transposed: the block's part of the
-// matrix (about 256 KiB) stays in cache while each column's part of it is
-// written, from one run of that column.
-int64_t block_rows(int64_t cols) { return std::max<int64_t>(512, (int64_t{1} << 15) / std::max<int64_t>(cols, 1)); }
+// matrix (about 16 KiB) stays in the first-level cache while each column's
+// part of it is written, from one run of that column.
+int64_t block_rows(int64_t cols) { return std::max<int64_t>(64, (int64_t{1} << 11) / std::max<int64_t>(cols, 1)); }
 
 // The data, laid out as the file has it, as a row-major matrix.
 void convert(const npy_header& h, const char* src, double* dst) {

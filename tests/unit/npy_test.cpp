@@ -153,7 +153,7 @@ TEST(NpyReadFd, COrderFloat64IsMappedNotCopied) {
 }
 
 // float32 widens exactly (subnormals, extremes, signed zero); Fortran order is
-// transposed by blocks of rows: one block, several, and a last one cut short.
+// transposed by blocks of rows, the last one cut short, in narrow and wide matrices.
 TEST(NpyReadFd, Float32AndFortranOrderAreConvertedBitForBit) {
   const float specials[] = {std::numeric_limits<float>::denorm_min(), -0.0f, std::numeric_limits<float>::max(),
                             -INFINITY, 0x1.fffffep-127f, 1.1f};
