@@ -107,8 +107,12 @@ def main():
     for exe in (KCENTER, NPY_BENCH):
         if not os.path.exists(exe):
             sys.exit(f"missing {exe}: build it first (bash bench/run)")
+    with tempfile.TemporaryDirectory(prefix="kcenter_peers_") as work:
+        run_in(work)
+
+
+def run_in(work):
     X = np.random.default_rng(1).random((N, D))
-    work = tempfile.mkdtemp(prefix="kcenter_peers_")
     path = os.path.join(work, "uniform.npy")
     np.save(path, X)
     pair_path = os.path.join(work, "uniform_pair.npy")

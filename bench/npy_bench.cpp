@@ -1,7 +1,7 @@
 // Google Benchmark: reading a .npy matrix against copying the file's bytes,
 // and against reading the same matrix as text. 10^6 x 3 uniform points
-// (points.hpp), files written once into $TMPDIR (default /tmp) and read from
-// the page cache. Every case ends with one pass over the doubles (their sum),
+// (points.hpp), files written once into $TMPDIR (default /tmp), read from the
+// page cache, and removed at the end. Every case ends with one pass over the doubles (their sum),
 // so that each is timed to "the matrix in memory and read once". Not part of
 // the tests.
 #include <benchmark/benchmark.h>
@@ -130,4 +130,11 @@ BENCHMARK(BM_text_read)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  for (layout l : {c_f8, f_f8, c_f4, f_f4, text}) std::remove(path_of(l).c_str());
+  return 0;
+}
