@@ -16,6 +16,9 @@
 #include "pair_search.hpp"
 #include "threads.hpp"
 
+// The line for an input buffer that cannot grow, wherever reading stops.
+static const char no_memory_line[] = "error : not enough memory to read the input";
+
 static const char help_text[] =
     "usage : farthest_pair [T] < matrix\n"
     "\n"
@@ -51,7 +54,8 @@ int main(int argc, char** argv) {
   const double t0 = omp_get_wtime();
 
   int32_t rows = 0, cols = 0;
-  if (mat_read_shape(&rows, &cols) < 2) return fail("error reading the shape of the matrix");
+  if (mat_read_shape(&rows, &cols) < 2)
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the shape of the matrix");
   if (rows < 0 || cols < 0)
     return failf("error : a matrix needs no negative row or column count, not %d x %d", rows, cols);
 
@@ -61,7 +65,7 @@ int main(int argc, char** argv) {
   const int64_t elements = static_cast<int64_t>(rows) * cols;
   if (elements > 0 && mat_read(&A) != elements) {
     mat_free(&A);
-    return fail("error reading the elements of the matrix");
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the elements of the matrix");
   }
 
   // Without columns every row is the same point and no pair lies apart; the

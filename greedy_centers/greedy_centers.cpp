@@ -25,6 +25,9 @@ double center_cost(const mat* A, const int32_t* centres, int32_t m, int32_t* nex
   return far.dist_sq;
 }
 
+// The line for an input buffer that cannot grow, wherever reading stops.
+static const char no_memory_line[] = "error : not enough memory to read the input";
+
 static const char help_text[] =
     "usage : greedy_centers k < matrix\n"
     "\n"
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
     return fail("error : k must be a whole number from 1 to 2147483647");
 
   int32_t rows = 0, cols = 0;
-  if (mat_read_shape(&rows, &cols) < 2) return fail("error reading the shape of the matrix");
+  if (mat_read_shape(&rows, &cols) < 2)
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the shape of the matrix");
   if (rows < 1 || cols < 0)
     return failf("error : a matrix needs at least 1 row and no negative column count, not %d x %d",
                  rows, cols);
@@ -94,7 +98,7 @@ int main(int argc, char** argv) {
   if (A.data == nullptr) return failf("error : not enough memory for a %d x %d matrix", rows, cols);
   if (mat_read(&A) != static_cast<int64_t>(rows) * cols) {
     mat_free(&A);
-    return fail("error reading the elements of the matrix");
+    return fail(mat_read_no_memory() ? no_memory_line : "error reading the elements of the matrix");
   }
 
   // Before a centre repeats right after itself every centre is a new row,

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "matvec.hpp"
+
 // Storage for count doubles, 64-byte aligned; null for a negative count or
 // when the request cannot be met (never null otherwise, even for 0).
 double* storage_alloc(int64_t count, bool zero);
@@ -40,8 +42,7 @@ scan_result scan_int(const char* first, const char* last, bool at_end, int64_t* 
 
 // ---- standard input -----------------------------------------------------
 //
-// All reading of standard input goes through one buffer filled with large
-// read() calls; text after the last number asked for stays in it unused.
+// All reading of standard input goes through one scan_reader over fd 0.
 
 // Makes n "%lf" attempts into out[0..n-1]; returns how many converted.
 int64_t stdin_read_doubles(double* out, int64_t n);
@@ -51,3 +52,5 @@ bool stdin_read_int32(int32_t* out);
 // Forgets buffered text and the end-of-input mark (tests point standard
 // input at new text between reads).
 void stdin_reset();
+// The reader behind the functions above.
+scan_reader* stdin_reader();

@@ -34,20 +34,26 @@ void mat_get_row(const mat* A, vec* v, int32_t i) {
   v->data = A->data + static_cast<int64_t>(i) * A->cols;
 }
 
-int64_t mat_read(mat* A) {
+int64_t mat_read(scan_reader* r, mat* A) {
   // The rows lie one after another, so one run of attempts over the whole
   // body reads exactly what vec_read on each row in turn would, and stops as
   // soon as nothing more can convert (a huge shape with no body ends at once).
   if (A->rows <= 0 || A->cols <= 0) return 0;
-  return stdin_read_doubles(A->data, static_cast<int64_t>(A->rows) * A->cols);
+  return scan_reader_doubles(r, A->data, static_cast<int64_t>(A->rows) * A->cols);
 }
 
-int mat_read_shape(int32_t* rows, int32_t* cols) {
+int mat_read_shape(scan_reader* r, int32_t* rows, int32_t* cols) {
   // "%d %d": the second integer is only tried when the first converted.
-  if (!stdin_read_int32(rows)) return 0;
-  if (!stdin_read_int32(cols)) return 1;
+  if (!scan_reader_int32(r, rows)) return 0;
+  if (!scan_reader_int32(r, cols)) return 1;
   return 2;
 }
+
+int64_t mat_read(mat* A) { return mat_read(stdin_reader(), A); }
+
+int mat_read_shape(int32_t* rows, int32_t* cols) { return mat_read_shape(stdin_reader(), rows, cols); }
+
+bool mat_read_no_memory() { return stdin_reader()->no_memory; }
 
 void mat_print(const mat* A) {
   vec v;

@@ -5,6 +5,7 @@
 // shows up as a null `data` after *_malloc / *_calloc.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "distance.hpp"
@@ -45,10 +46,48 @@ int64_t mat_read(mat* A);
 // Returns how many of the two integers converted and fit in 32 bits; the
 // matrix body that follows is for mat_read.
 int mat_read_shape(int32_t* rows, int32_t* cols);
+// Whether reading standard input stopped because its buffer could not be had
+// or grow to hold one number, rather than at text that is no number.
+bool mat_read_no_memory();
 // One line per row, each printed by vec_print(v).
 void mat_print(const mat* A);
 // "The R x C matrix NAME:" then each row i labelled "row i" (vec_print(v, label)).
 void mat_print(const mat* A, const char* name);
+
+// ---- text from any file descriptor --------------------------------------
+
+// A buffered reader of numbers from a file descriptor, filled by large
+// read() calls; standard input has one of its own behind mat_read. Each
+// conversion is made exactly as scanf("%lf") / "%d" would make it on the same
+// text. Text after the last number asked for stays in the buffer, unused.
+struct scan_reader {
+  int fd;
+  char* data;       // the buffer; null until the first read
+  size_t cap;       // its size
+  size_t pos;       // first unread character
+  size_t len;       // end of the text held
+  bool at_end;      // the descriptor reported end of file or an error
+  bool read_error;  // ... and it was an error (a directory, a device fault)
+  bool no_memory;   // the buffer could not be had or grow to hold one number
+};
+
+// A reader of fd from where it stands; nothing is read or allocated yet, and
+// the descriptor stays the caller's to close.
+void scan_reader_open(scan_reader* r, int fd);
+// Releases the buffer (buffered text is lost); a second close does nothing.
+void scan_reader_close(scan_reader* r);
+// Makes n "%lf" attempts into out[0..n-1]; returns how many converted. It
+// stops early once nothing more could convert.
+int64_t scan_reader_doubles(scan_reader* r, double* out, int64_t n);
+// One "%d" attempt; false when nothing converted or the value needs more
+// than 32 bits.
+bool scan_reader_int32(scan_reader* r, int32_t* out);
+// Buffers at least n unread bytes unless the input ends (or memory fails)
+// first, consuming none; returns how many are buffered, from data + pos.
+int64_t scan_reader_peek(scan_reader* r, int64_t n);
+// The shape line and the body, as mat_read_shape and mat_read, from r.
+int mat_read_shape(scan_reader* r, int32_t* rows, int32_t* cols);
+int64_t mat_read(scan_reader* r, mat* A);
 
 // ---- vectors -----------------------------------------------------------
 

@@ -184,68 +184,81 @@ scan_result scan_int(const char* first, const char* last, bool at_end, int64_t* 
   return {p, scan_status::converted};
 }
 
-// ---- standard input ------------------------------------------------------
+// ---- reading from a file descriptor --------------------------------------
 
 namespace {
 
-struct input_buffer {
-  char* data = nullptr;
-  size_t cap = 0;
-  size_t pos = 0;  // first unread character
-  size_t len = 0;  // end of the text held
-  bool at_end = false;
-  bool broken = false;  // the buffer could not grow to hold one number
-};
-
-input_buffer in;
-
 constexpr size_t first_capacity = size_t{1} << 21;
-// Once the pending text of one number is this long, fill the whole buffer
-// per refill, so that a huge number costs linear time, not quadratic.
+// Once the pending text of one number is this long, keep reading until a
+// character arrives that ends it, so that a huge number is scanned a few
+// times, not once per read() (quadratic time through a pipe).
 constexpr size_t long_token = size_t{1} << 16;
 
-// Keeps the unread text, moved to the front, and appends what standard input
-// has now, growing the buffer when the unread text already fills it.
-void refill() {
-  size_t keep = in.len - in.pos;
-  if (in.pos > 0) {
-    std::memmove(in.data, in.data + in.pos, keep);
-    in.pos = 0;
-    in.len = keep;
+// Characters that may continue a number: digits, signs, '.', hex digits and
+// the letters of exponents, "0x", "inf", "infinity" and "nan".
+bool may_continue_number(int c) {
+  if (is_xdigit(c) || c == '.' || c == '+' || c == '-') return true;
+  switch (lower(c)) {
+    case 'x': case 'p': case 'i': case 'n': case 't': case 'y': return true;
+    default: return false;
   }
-  if (in.len == in.cap) {
+}
+
+// Keeps the unread text, moved to the front, and appends what the descriptor
+// has now, growing the buffer when the unread text already fills it.
+void refill(scan_reader* r) {
+  size_t keep = r->len - r->pos;
+  if (r->pos > 0) {
+    std::memmove(r->data, r->data + r->pos, keep);
+    r->pos = 0;
+    r->len = keep;
+  }
+  if (r->len == r->cap) {
     // Storage from work_alloc: one huge page rather than 512 page faults.
-    size_t cap = in.cap == 0 ? first_capacity : in.cap * 2;
+    size_t cap = r->cap == 0 ? first_capacity : r->cap * 2;
     char* grown = cap > INT64_MAX ? nullptr : static_cast<char*>(work_alloc(static_cast<int64_t>(cap)));
     if (grown == nullptr) {
-      in.broken = true;
+      r->no_memory = true;
       return;
     }
-    if (in.len > 0) std::memcpy(grown, in.data, in.len);
-    std::free(in.data);
-    in.data = grown;
-    in.cap = cap;
+    if (r->len > 0) std::memcpy(grown, r->data, r->len);
+    std::free(r->data);
+    r->data = grown;
+    r->cap = cap;
   }
-  do {
-    ssize_t got = ::read(0, in.data + in.len, in.cap - in.len);
+  for (;;) {
+    ssize_t got = ::read(r->fd, r->data + r->len, r->cap - r->len);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {  // end of file, or nothing more can be read
-      in.at_end = true;
+      r->at_end = true;
+      r->read_error = got < 0;
       return;
     }
-    in.len += static_cast<size_t>(got);
-  } while (keep >= long_token && in.len < in.cap);
+    const char* fresh = r->data + r->len;
+    r->len += static_cast<size_t>(got);
+    // A long number goes on only while what arrived may all belong to it; a
+    // read() waiting for more would hold up an answer whose text is complete.
+    if (keep < long_token || r->len == r->cap) return;
+    for (const char* p = fresh; p < r->data + r->len; ++p)
+      if (!may_continue_number(static_cast<unsigned char>(*p))) return;
+  }
 }
 
 template <class T, class Scan>
-scan_status next_value(Scan scan, T* value) {
+scan_status next_value(scan_reader* r, Scan scan, T* value) {
   for (;;) {
-    if (in.broken) return scan_status::mismatch;
-    scan_result r = scan(in.data + in.pos, in.data + in.len, in.at_end, value);
-    in.pos = static_cast<size_t>(r.next - in.data);
-    if (r.status != scan_status::need_more) return r.status;
-    refill();
+    if (r->no_memory) return scan_status::mismatch;
+    scan_result res = scan(r->data + r->pos, r->data + r->len, r->at_end, value);
+    r->pos = static_cast<size_t>(res.next - r->data);
+    if (res.status != scan_status::need_more) return res.status;
+    refill(r);
   }
+}
+
+// The first fill, which also allocates the buffer.
+bool started(scan_reader* r) {
+  if (r->data == nullptr && !r->no_memory) refill(r);
+  return r->data != nullptr;
 }
 
 }  // namespace
@@ -269,13 +282,22 @@ static inline bool quick_double(const char** p, const char* last, double* value)
   return true;
 }
 
-int64_t stdin_read_doubles(double* out, int64_t n) {
-  if (in.data == nullptr) refill();
+void scan_reader_open(scan_reader* r, int fd) {
+  *r = scan_reader{fd, nullptr, 0, 0, 0, false, false, false};
+}
+
+void scan_reader_close(scan_reader* r) {
+  std::free(r->data);
+  scan_reader_open(r, r->fd);
+}
+
+int64_t scan_reader_doubles(scan_reader* r, double* out, int64_t n) {
+  if (n <= 0 || !started(r)) return 0;
   int64_t converted = 0;
   int64_t i = 0;
   while (i < n) {
-    const char* p = in.data + in.pos;
-    const char* last = in.data + in.len;
+    const char* p = r->data + r->pos;
+    const char* last = r->data + r->len;
     for (; i < n; ++i) {
       while (p < last && is_space(static_cast<unsigned char>(*p))) ++p;
       if (p == last) break;
@@ -284,33 +306,46 @@ int64_t stdin_read_doubles(double* out, int64_t n) {
       out[i] = v;
       ++converted;
     }
-    in.pos = static_cast<size_t>(p - in.data);
+    r->pos = static_cast<size_t>(p - r->data);
     if (i == n) break;
 
     // Everything else, one number at a time, with refills.
-    size_t before = in.pos;
-    scan_status s = next_value(scan_double, &out[i]);
+    size_t before = r->pos;
+    scan_status s = next_value(r, scan_double, &out[i]);
     ++i;
     if (s == scan_status::converted) {
       ++converted;
-    } else if (s == scan_status::end_of_input ||
-               (s == scan_status::mismatch && in.pos == before)) {
+    } else if (s == scan_status::end_of_input || r->no_memory ||
+               (s == scan_status::mismatch && r->pos == before)) {
       break;  // every further attempt would fail the same way, consuming nothing
     }
   }
   return converted;
 }
 
-bool stdin_read_int32(int32_t* out) {
-  if (in.data == nullptr) refill();
+bool scan_reader_int32(scan_reader* r, int32_t* out) {
+  if (!started(r)) return false;
   int64_t v = 0;
-  if (next_value(scan_int, &v) != scan_status::converted) return false;
+  if (next_value(r, scan_int, &v) != scan_status::converted) return false;
   if (v < INT32_MIN || v > INT32_MAX) return false;
   *out = static_cast<int32_t>(v);
   return true;
 }
 
-void stdin_reset() {
-  std::free(in.data);
-  in = input_buffer{};
+int64_t scan_reader_peek(scan_reader* r, int64_t n) {
+  if (!started(r)) return 0;
+  while (static_cast<int64_t>(r->len - r->pos) < n && !r->at_end && !r->no_memory) refill(r);
+  return static_cast<int64_t>(r->len - r->pos);
 }
+
+// ---- standard input -------------------------------------------------------
+
+static scan_reader in = {0, nullptr, 0, 0, 0, false, false, false};
+
+scan_reader* stdin_reader() { return &in; }
+
+int64_t stdin_read_doubles(double* out, int64_t n) { return scan_reader_doubles(&in, out, n); }
+
+bool stdin_read_int32(int32_t* out) { return scan_reader_int32(&in, out); }
+
+void stdin_reset() { scan_reader_close(&in); }

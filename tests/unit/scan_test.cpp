@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -235,6 +238,90 @@ TEST(StdinRead, NumberLongerThanTheBuffer) {
   EXPECT_EQ(stdin_read_doubles(v, 2), 2);
   EXPECT_TRUE(same_bits(v[0], 0.1));
   EXPECT_TRUE(same_bits(v[1], 2.0));
+}
+
+// A program driving another over a pipe writes a number, then waits for the
+// answer with the pipe still open: a long number must be taken once the
+// white space after it arrives, not when the pipe closes. The writer closes
+// the pipe only after the reader is done, or after 30 seconds if it never is.
+TEST(ScanReader, LongNumberIsTakenBeforeThePipeCloses) {
+  const std::string text = "0." + std::string(100000, '0') + "25e+100000 ";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false, closed = false;
+  std::thread writer([&] {
+    if (write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait_for(lock, std::chrono::seconds(30), [&] { return done; });
+    closed = true;
+    close(fds[1]);
+  });
+  scan_reader r;
+  scan_reader_open(&r, fds[0]);
+  double v[2] = {0, 0};
+  int64_t got = scan_reader_doubles(&r, v, 1);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    EXPECT_FALSE(closed) << "the reader waited for the end of input";
+    done = true;
+  }
+  cv.notify_one();
+  writer.join();
+  EXPECT_EQ(got, 1);
+  EXPECT_TRUE(same_bits(v[0], 0.25));
+  // Nothing more arrives: the next attempt meets the end of input.
+  EXPECT_EQ(scan_reader_doubles(&r, v + 1, 1), 0);
+  scan_reader_close(&r);
+  close(fds[0]);
+}
+
+// Two readers over two descriptors keep apart; peeking consumes nothing.
+TEST(ScanReader, ReadersOverFilesKeepTheirOwnPlace) {
+  std::string a = temp_name("reader_a"), b = temp_name("reader_b");
+  FILE* f = std::fopen(a.c_str(), "wb");
+  std::fputs("2 1\n0x1p-3 7 tail", f);
+  std::fclose(f);
+  f = std::fopen(b.c_str(), "wb");
+  std::fputs("  -4 x", f);
+  std::fclose(f);
+  int fa = open(a.c_str(), O_RDONLY), fb = open(b.c_str(), O_RDONLY);
+  scan_reader ra, rb;
+  scan_reader_open(&ra, fa);
+  scan_reader_open(&rb, fb);
+  ASSERT_EQ(scan_reader_peek(&ra, 3), 17);
+  EXPECT_EQ(std::string(ra.data + ra.pos, 3), "2 1");
+  int32_t rows = 0, cols = 0, i = 0;
+  EXPECT_EQ(mat_read_shape(&ra, &rows, &cols), 2);
+  EXPECT_TRUE(scan_reader_int32(&rb, &i));
+  EXPECT_EQ(i, -4);
+  mat A;
+  mat_malloc(&A, rows, cols);
+  EXPECT_EQ(mat_read(&ra, &A), 2);
+  EXPECT_TRUE(same_bits(A.data[0], 0.125));
+  EXPECT_TRUE(same_bits(A.data[1], 7.0));
+  EXPECT_FALSE(scan_reader_int32(&rb, &i));
+  EXPECT_FALSE(ra.no_memory || ra.read_error || rb.no_memory || rb.read_error);
+  mat_free(&A);
+  scan_reader_close(&ra);
+  scan_reader_close(&rb);
+  scan_reader_close(&rb);
+  close(fa);
+  close(fb);
+}
+
+// A directory opens but cannot be read: an error, not an empty input.
+TEST(ScanReader, ReadErrorIsTold) {
+  int fd = open(testing::TempDir().c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  scan_reader r;
+  scan_reader_open(&r, fd);
+  int32_t v = 0;
+  EXPECT_FALSE(scan_reader_int32(&r, &v));
+  EXPECT_TRUE(r.at_end && r.read_error);
+  scan_reader_close(&r);
+  close(fd);
 }
 
 TEST(StdinRead, StopsEarlyOnceNothingCanConvert) {

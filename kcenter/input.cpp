@@ -1,0 +1,132 @@
+// Loading kcenter's input: a NumPy file, recognised by its first bytes, or
+// the matrix text format, from a named file or standard input.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "kcenter_io.hpp"
+
+namespace {
+
+bool fail(kcenter_error* err, kcenter_fault f, const std::string& name = "", int64_t a = 0,
+          int64_t b = 0, const std::string& text = "") {
+  *err = kcenter_error{f, name, text, a, b};
+  return false;
+}
+
+// The text format, as greedy_centers reads it, from r.
+bool load_text(scan_reader* r, kcenter_input* in, const std::string& read_name, kcenter_error* err) {
+  auto reader_fault = [&](kcenter_fault otherwise) {
+    return fail(err, r->no_memory    ? kcenter_fault::no_memory_input
+                     : r->read_error ? kcenter_fault::cannot_read
+                                     : otherwise,
+                read_name);
+  };
+  int32_t rows = 0, cols = 0;
+  if (mat_read_shape(r, &rows, &cols) < 2) return reader_fault(kcenter_fault::text_shape);
+  if (rows < 0 || cols < 0) return fail(err, kcenter_fault::text_negative_shape, "", rows, cols);
+  mat_malloc(&in->m, rows, cols);
+  if (in->m.data == nullptr) return fail(err, kcenter_fault::no_memory_matrix, "", rows, cols);
+  const int64_t elements = static_cast<int64_t>(rows) * cols;
+  if (elements > 0 && mat_read(r, &in->m) != elements) {
+    mat_free(&in->m);
+    return reader_fault(kcenter_fault::text_body);
+  }
+  return true;
+}
+
+// The matrix of a NumPy file, or the line for its refusal.
+bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const std::string& read_name,
+              kcenter_error* err) {
+  const npy_header& h = in->npy.h;
+  switch (s) {
+    case npy_status::ok:
+      in->m = in->npy.m;
+      in->from_npy = true;
+      return true;
+    case npy_status::bad_version: return fail(err, kcenter_fault::npy_version, name, h.major, h.minor);
+    case npy_status::not_npy:  // the magic bytes were seen: only a cut file can get here
+    case npy_status::header_cut: return fail(err, kcenter_fault::npy_header_cut, name);
+    case npy_status::header_too_long:
+      return fail(err, kcenter_fault::npy_header_too_long, name, h.data_offset - (h.major == 1 ? 10 : 12));
+    case npy_status::bad_header: return fail(err, kcenter_fault::npy_header, name);
+    case npy_status::bad_keys: return fail(err, kcenter_fault::npy_keys, name);
+    case npy_status::bad_order: return fail(err, kcenter_fault::npy_order, name);
+    case npy_status::bad_dtype: return fail(err, kcenter_fault::npy_dtype, name, 0, 0, h.descr);
+    case npy_status::bad_shape: return fail(err, kcenter_fault::npy_shape, name);
+    case npy_status::not_2d: return fail(err, kcenter_fault::npy_not_2d, name, h.ndim);
+    case npy_status::too_large: return fail(err, kcenter_fault::npy_too_large, name);
+    case npy_status::data_size:
+      return fail(err, kcenter_fault::npy_data_size, name, in->npy.data_found, h.data_bytes);
+    case npy_status::read_failed: return fail(err, kcenter_fault::cannot_read, read_name);
+    case npy_status::no_memory: return fail(err, kcenter_fault::no_memory_matrix, "", h.rows, h.cols);
+  }
+  return fail(err, kcenter_fault::cannot_read, read_name);
+}
+
+bool starts_npy(const char* p, int64_t n) { return n >= 6 && std::memcmp(p, npy_magic, 6) == 0; }
+
+}  // namespace
+
+bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err) {
+  in->m = mat{nullptr, 0, 0};
+  std::memset(&in->npy, 0, sizeof in->npy);
+  in->from_npy = false;
+  const bool from_stdin = path == nullptr;
+  const std::string name = from_stdin ? "standard input" : path;
+  const std::string read_name = from_stdin ? name : "file " + name;
+
+  int fd = 0;
+  if (!from_stdin) {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(err, kcenter_fault::cannot_open, name);
+  }
+  bool ok = false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ok = fail(err, kcenter_fault::cannot_read, read_name);
+  } else if (S_ISREG(st.st_mode)) {
+    // A file is looked at in place: mapped when it is a NumPy file.
+    char head[6];
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    ssize_t got;
+    do {
+      got = at < 0 ? -1 : ::pread(fd, head, sizeof head, at);
+    } while (got < 0 && errno == EINTR);
+    if (starts_npy(head, got)) {
+      ok = took_npy(npy_read_fd(&in->npy, fd), in, name, read_name, err);
+    } else {
+      scan_reader r;
+      scan_reader_open(&r, fd);
+      ok = load_text(&r, in, read_name, err);
+      scan_reader_close(&r);
+    }
+  } else {
+    // A pipe or a device: its first bytes, once read, are the text reader's
+    // or, for a NumPy file, the head of the stream.
+    scan_reader r;
+    scan_reader_open(&r, fd);
+    const int64_t n = scan_reader_peek(&r, 6);
+    if (r.no_memory) {
+      ok = fail(err, kcenter_fault::no_memory_input);
+    } else if (starts_npy(r.data + r.pos, n)) {
+      ok = took_npy(npy_read_stream(&in->npy, fd, r.data + r.pos, static_cast<size_t>(n)), in, name,
+                    read_name, err);
+    } else {
+      ok = load_text(&r, in, read_name, err);
+    }
+    scan_reader_close(&r);
+  }
+  if (!from_stdin) ::close(fd);
+  return ok;
+}
+
+void kcenter_unload(kcenter_input* in) {
+  if (in->from_npy) npy_free(&in->npy);
+  else mat_free(&in->m);
+  in->m = mat{nullptr, 0, 0};
+  in->from_npy = false;
+}

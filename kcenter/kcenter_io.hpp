@@ -1,0 +1,154 @@
+// kcenter apart from its main: the command line, loading the input (a NumPy
+// file or the matrix text format, from a file or standard input), the order
+// and pair drivers over the shared engines, and the CSV / .npy writers.
+// Nothing here prints except the writers; failures come back as a
+// kcenter_error, which kcenter_error_line turns into the one line to print.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "pair_search.hpp"
+#include "matvec.hpp"
+#include "npy.hpp"
+
+enum class kcenter_command { none, order, pair };
+
+// The parsed command line.
+struct kcenter_args {
+  kcenter_command command;
+  bool help;            // -h or --help: print the command's help and stop
+  int64_t k;            // -k: at most k steps; -1 for no limit
+  bool has_radius;      // -r given
+  double radius;        // -r: a distance, 0 or more (inf allowed)
+  int32_t start;        // -s: the first row of the order
+  int32_t threads;      // -t
+  const char* output;   // -o, or null for CSV on standard output
+  const char* input;    // the input file, or null for standard input ("-" too)
+};
+
+// Every failure, one per line of the error table (kcenter_error_line).
+enum class kcenter_fault {
+  usage,
+  unknown_command,
+  unknown_option,
+  missing_value,
+  bad_k,
+  bad_radius,
+  bad_start,
+  bad_threads,
+  bad_output_name,
+  two_inputs,
+  cannot_open,
+  cannot_read,
+  text_shape,
+  text_negative_shape,
+  text_body,
+  no_memory_input,
+  no_memory_matrix,
+  npy_version,
+  npy_header_cut,
+  npy_header_too_long,
+  npy_header,
+  npy_keys,
+  npy_order,
+  npy_dtype,
+  npy_shape,
+  npy_not_2d,
+  npy_too_large,
+  npy_data_size,
+  start_beyond_rows,
+  no_memory_search,
+  cannot_create_output,
+  cannot_write_output,
+};
+
+struct kcenter_error {
+  kcenter_fault fault;
+  std::string name;  // the file, option or command the line names
+  std::string text;  // more text for the line (a dtype as written)
+  int64_t a;         // numbers for the line
+  int64_t b;
+};
+
+// The line printed for e (no newline); `program` is argv[0].
+std::string kcenter_error_line(const kcenter_error& e, const char* program);
+
+// ---- the command line ---------------------------------------------------------
+
+inline constexpr int32_t kcenter_max_threads = 4096;
+
+// Parses argv; false with *err set when it cannot. Options and the input may
+// come in any order after the command; "--" ends the options.
+bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err);
+// The help text of a command (the overview for none).
+const char* kcenter_help(kcenter_command c);
+
+// ---- the input ------------------------------------------------------------------
+
+struct kcenter_input {
+  mat m;           // the matrix: owned text storage, or a view of npy
+  npy_file npy;
+  bool from_npy;
+};
+
+// Reads the matrix from the file `path` (null or "-": standard input): a
+// NumPy file when it starts with the .npy magic bytes, else the matrix text
+// format. False with *err set when it cannot; nothing is then held.
+bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err);
+void kcenter_unload(kcenter_input* in);
+
+// ---- the drivers ---------------------------------------------------------------
+
+// Whether a squared distance lies within distance r: d <= r * r exactly (the
+// product unrounded), never for no_distance (a row no centre has reached).
+bool kcenter_within(double d, double r);
+
+// Receives the steps of an order in turn; false stops the order.
+using kcenter_emit = bool (*)(void* ctx, int64_t step, int32_t row, double dist_sq);
+
+enum class kcenter_end { done, no_memory, emit_failed };
+
+// The farthest-first order from row a->start (below A->rows, or 0 when there
+// are none): step 0 is the start row with dist_sq +inf, and each later step
+// the row farthest from the rows before it, with that squared distance. It
+// ends when every row lies on a centre, after a->k steps, once every row lies
+// within a->radius of a centre, or, without -k, when a step would repeat the
+// step before it (a row holding NaN, which nothing ever comes nearer to).
+kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
+
+// The farthest pair: the largest squared distance, the lowest (i, j) among
+// equals, NaN never counted. When no pair lies a positive distance apart it
+// is the first pair at distance 0, i.e. the first two rows with only finite
+// coordinates; i = j = -1 when there is no such pair either.
+farthest kcenter_pair(const mat* A, int32_t threads);
+
+// ---- the output -----------------------------------------------------------------
+
+// Where records go: CSV on standard output or in OUT.csv, or a structured
+// array in OUT.npy. A file is written under a temporary name beside it and
+// renamed only once whole, so a failed run leaves no partial output.
+struct kcenter_sink {
+  FILE* f;
+  const char* path;     // -o, or null for standard output
+  std::string temp;     // the file being written
+  bool npy;
+  bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
+  bool header_done;     // the CSV header line is out
+  int64_t count;        // records written
+  size_t header_len;    // bytes of the .npy header
+};
+
+bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
+bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
+bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
+// Completes the output (the .npy header's count, the rename); false with
+// *err set when anything failed to be written.
+bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err);
+// Drops an unfinished output: the temporary file is removed.
+void kcenter_sink_abandon(kcenter_sink* s);
+
+// The whole run of a command on a loaded matrix: checks the start row, opens
+// the output, runs the driver, writes. Prints the no-pair line itself.
+bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err);

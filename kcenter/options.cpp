@@ -1,0 +1,173 @@
+// kcenter's command line and help texts.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "kcenter_io.hpp"
+
+namespace {
+
+// A whole number from lo to hi, digits only (no sign, no blanks, no text after).
+bool whole(const char* s, int64_t lo, int64_t hi, int64_t* out) {
+  if (*s == '\0') return false;
+  int64_t v = 0;
+  for (const char* p = s; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + (*p - '0');
+    if (v > hi) return false;
+  }
+  if (v < lo) return false;
+  *out = v;
+  return true;
+}
+
+// A distance as strtod reads it, the whole text: 0 or more, or inf; never NaN.
+bool distance(const char* s, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(s, &end);
+  if (end == s || *end != '\0' || !(v >= 0.0)) return false;
+  *out = v == 0.0 ? 0.0 : v;  // -0 is 0
+  return true;
+}
+
+bool ends_with(const char* s, const char* tail) {
+  const size_t n = std::strlen(s), t = std::strlen(tail);
+  return n > t && std::strcmp(s + n - t, tail) == 0;
+}
+
+bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "") {
+  *err = kcenter_error{f, name, text, 0, 0};
+  return false;
+}
+
+}  // namespace
+
+bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err) {
+  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, 0, 1, nullptr, nullptr};
+  if (argc < 2) return fail(err, kcenter_fault::usage);
+  const char* cmd = argv[1];
+  if (!std::strcmp(cmd, "-h") || !std::strcmp(cmd, "--help")) {
+    a->help = true;
+    return true;
+  }
+  if (!std::strcmp(cmd, "order")) a->command = kcenter_command::order;
+  else if (!std::strcmp(cmd, "pair")) a->command = kcenter_command::pair;
+  else return fail(err, kcenter_fault::unknown_command, cmd);
+
+  // Help anywhere among the options wins over everything else on the line.
+  for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+      a->help = true;
+      return true;
+    }
+  }
+
+  const bool order = a->command == kcenter_command::order;
+  bool options_end = false;
+  for (int i = 2; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (options_end || arg[0] != '-' || !std::strcmp(arg, "-")) {
+      if (a->input != nullptr) return fail(err, kcenter_fault::two_inputs, arg);
+      a->input = arg;
+      continue;
+    }
+    if (!std::strcmp(arg, "--")) {
+      options_end = true;
+      continue;
+    }
+    // -k 5 or -k5.
+    const char opt = arg[1];
+    const bool known = opt == 't' || opt == 'o' || (order && (opt == 'k' || opt == 'r' || opt == 's'));
+    if (!known) return fail(err, kcenter_fault::unknown_option, arg, cmd);
+    const char name[3] = {'-', opt, '\0'};
+    const char* value = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
+    if (value == nullptr) return fail(err, kcenter_fault::missing_value, name);
+    int64_t v = 0;
+    switch (opt) {
+      case 'k':
+        if (!whole(value, 1, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_k);
+        a->k = v;
+        break;
+      case 'r':
+        if (!distance(value, &a->radius)) return fail(err, kcenter_fault::bad_radius);
+        a->has_radius = true;
+        break;
+      case 's':
+        if (!whole(value, 0, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_start);
+        a->start = static_cast<int32_t>(v);
+        break;
+      case 't':
+        if (!whole(value, 1, kcenter_max_threads, &v)) return fail(err, kcenter_fault::bad_threads);
+        a->threads = static_cast<int32_t>(v);
+        break;
+      default:  // 'o'
+        if (!ends_with(value, ".csv") && !ends_with(value, ".npy"))
+          return fail(err, kcenter_fault::bad_output_name, value);
+        a->output = value;
+    }
+  }
+  if (a->input != nullptr && !std::strcmp(a->input, "-")) a->input = nullptr;
+  return true;
+}
+
+static const char overview_help[] =
+    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "        kcenter pair [-t T] [-o OUT] [INPUT]\n"
+    "        kcenter [order|pair] --help\n"
+    "\n"
+    "order: the farthest-first order of the rows of a matrix, one line\n"
+    "step,row,dist_sq per step. pair: the two rows farthest apart, i,j,dist_sq.\n"
+    "\n"
+    "INPUT is a NumPy .npy file (2-D, little-endian float64 or float32, C or\n"
+    "Fortran order, recognised by its first bytes) or a matrix in text: two\n"
+    "integers, rows and columns, then the elements row after row. Without\n"
+    "INPUT, or with -, standard input is read. Output is CSV on standard\n"
+    "output; -o OUT.csv writes it to a file, -o OUT.npy a structured NumPy\n"
+    "array. -t T runs T threads (1 to 4096); the answer does not depend on T.\n"
+    "Exits with 0 after the answer; bad input prints one line and exits with 1.\n";
+
+static const char order_help[] =
+    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "\n"
+    "Orders the rows of a matrix farthest first: row ROW (default 0) first,\n"
+    "then each time the row whose squared distance to its nearest earlier row\n"
+    "is largest (the lowest row index among equals). Prints the header\n"
+    "step,row,dist_sq and one line per step: the step from 0, the 0-based row,\n"
+    "and its squared distance to the nearest earlier row, as %.17g (inf for\n"
+    "step 0). The order ends as soon as every row lies on a chosen row.\n"
+    "\n"
+    "  -k K    at most K steps (1 to 2147483647; default: no limit)\n"
+    "  -r R    stop once every row lies within distance R of a chosen row\n"
+    "          (R itself, not squared; 0 or more): the shortest such prefix\n"
+    "  -s ROW  start at row ROW (from 0)\n"
+    "  -t T    threads (1 to 4096)\n"
+    "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
+    "\n"
+    "A row holding NaN or an infinity lies at distance NaN from every row, itself\n"
+    "included, so it never comes nearer to a chosen row: it is chosen, with\n"
+    "dist_sq 1.7976931348623157e+308, and then chosen again and again. With -k\n"
+    "the repeats are printed up to K steps; without -k the order ends before the\n"
+    "first repeat, as nothing can change any more. Such a row is never within R.\n";
+
+static const char pair_help[] =
+    "usage : kcenter pair [-t T] [-o OUT] [INPUT]\n"
+    "\n"
+    "Finds the two rows of a matrix farthest apart: the largest squared\n"
+    "distance, the lowest (i, j) among equals; a NaN distance never counts.\n"
+    "Prints the header i,j,dist_sq and one line i,j,dist_sq (0-based rows,\n"
+    "i < j, dist_sq as %.17g). When no two rows lie a positive distance apart,\n"
+    "the pair is the first two rows at distance 0. With fewer than two rows, or\n"
+    "when every distance is NaN, prints a line saying there is no pair instead\n"
+    "(status 0; -o then writes an empty table).\n"
+    "\n"
+    "  -t T    threads (1 to 4096)\n"
+    "  -o OUT  write OUT.csv, or OUT.npy with fields i, j (int64), dist_sq (float64)\n";
+
+const char* kcenter_help(kcenter_command c) {
+  switch (c) {
+    case kcenter_command::order: return order_help;
+    case kcenter_command::pair: return pair_help;
+    default: return overview_help;
+  }
+}
