@@ -33,9 +33,8 @@ cli_case(cover_radius.matrix_forced PROGRAM cover_radius ARGS --matrix ${CR}/two
 # the text is a point file of 3 points.
 cli_case(cover_radius.wide_shape_is_points PROGRAM cover_radius ARGS ${CR}/wide_shape.txt ${CR}/idx0.out
          EXIT 0 MATCH "points = 3 \\(point file\\), centres = 1 : 0\n[^\n]*\n[^\n]*\n")
-foreach(flag -h --help)
-  cli_case(cover_radius.help${flag} PROGRAM cover_radius ARGS ${flag} EXIT 0 EXPECT cover_radius/help.expect)
-endforeach()
+cli_case(cover_radius.help PROGRAM cover_radius ARGS --help EXIT 0
+         MATCH "usage : cover_radius [^\n]+\n\n[^\n]+\n(.|\n)*lines[)][.]\n")
 
 # Refusals: one line on standard output, status 1.
 cli_case(cover_radius.too_few_arguments PROGRAM cover_radius ARGS ${CR}/line.pts EXIT 1

@@ -10,10 +10,9 @@ cli_case(gen_points.options_after_operands PROGRAM gen_points ARGS uniform 4 3 4
          EXPECT gen_points/uniform_4x3_seed42.out)
 cli_case(gen_points.no_points PROGRAM gen_points ARGS clusters 0 5 1 EXIT 0 LINE "0 5")
 cli_case(gen_points.no_coordinates PROGRAM gen_points ARGS uniform 2 0 1 EXIT 0 INPUT_TEXT "" MATCH "2 0\n\n\n")
-foreach(flag -h --help)
-  cli_case(gen_points.help${flag} PROGRAM gen_points ARGS ${flag} EXIT 0 EXPECT gen_points/help.out)
-endforeach()
-cli_case(gen_points.help_among_operands PROGRAM gen_points ARGS uniform 4 -h EXIT 0 EXPECT gen_points/help.out)
+set(GP_HELP "usage : gen_points [^\n]+\n\n[^\n]+\n(.|\n)*exit with 1.\n")
+cli_case(gen_points.help PROGRAM gen_points ARGS --help EXIT 0 MATCH "${GP_HELP}")
+cli_case(gen_points.help_among_operands PROGRAM gen_points ARGS uniform 4 -h EXIT 0 MATCH "${GP_HELP}")
 
 # Refusals: one line on standard output, status 1.
 cli_case(gen_points.too_few_operands PROGRAM gen_points ARGS uniform 4 3 EXIT 1

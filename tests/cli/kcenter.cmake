@@ -48,13 +48,11 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
 
-foreach(command overview order pair)
-  set(args ${command} --help)
-  if(command STREQUAL overview)
-    set(args --help)
-  endif()
-  kc(help_${command} ARGS ${args} EXIT 0 EXPECT kcenter/help_${command}.out)
-endforeach()
+# Each command's help opens with its own usage line; none reaches a full disk.
+kc(help_overview ARGS --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n        kcenter pair [^\n]+\n(.|\n)*exits with 1.\n")
+kc(help_order ARGS order --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n\n(.|\n)+")
+kc(help_pair ARGS pair -h EXIT 0 MATCH "usage : kcenter pair [^\n]+\n\n(.|\n)+")
+kc(help_to_a_full_disk ARGS order --help EXIT 1 FULL_OUTPUT)
 
 # Every error line, once.
 kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair [[]options[]] [[]INPUT[]]\n")
