@@ -208,7 +208,7 @@ TEST(FarthestPairSearch, TilesOfAnySizeGiveTheAnswerOfThePlainScan) {
   for (int32_t rows : {2, 9, 23, 24, 25, 41, 67}) {
     for (int32_t cols : {1, 3, 5}) {
       for (int kind = 0; kind < 3; ++kind) {
-        std::vector<double> data(static_cast<size_t>(rows) * cols);
+        std::vector<double> data(static_cast<size_t>(rows) * static_cast<size_t>(cols));
         for (double& x : data) x = kind == 0 ? u(g) : static_cast<double>(g() % 3);
         if (kind == 2) data[g() % data.size()] = nan;
         mat A{data.data(), rows, cols};
@@ -235,8 +235,8 @@ TEST(FarthestPairSearch, EveryPairOnceAcrossTilesAndPanels) {
   for (int32_t a = 0; a < rows; ++a) {
     for (int32_t b = a + 1; b < rows; ++b) {
       for (double& v : x) v = inside(g);
-      x[a] = -1.0;
-      x[b] = 1.0;
+      x[static_cast<size_t>(a)] = -1.0;
+      x[static_cast<size_t>(b)] = 1.0;
       mat A{x.data(), rows, 1};
       for (const pair_tiles& tiles : {pair_tiles{8, 1}, pair_tiles{16, 5}})
         for (simd_level level : levels_here())
