@@ -90,7 +90,8 @@ farthest scan_rows(const mat* A, const by_coord* X, simd_level level, int64_t t,
   // Whole blocks: a block never reaches into the next panel's rows.
   const int64_t panel_rows =
       (std::clamp<int64_t>(tiles.rows, 1, pair_panel_max) + R - 1) / R * R * g;
-  const int64_t width = std::max<int64_t>(tiles.cols / kernel_align, 1) * kernel_align;
+  const int64_t width =
+      std::clamp<int64_t>(tiles.cols / kernel_align, 1, X->stride / kernel_align) * kernel_align;
   row_block blocks[pair_panel_max / R];
   farthest best = no_pair;
   for (int64_t first = t; first < n - 1; first += panel_rows) {

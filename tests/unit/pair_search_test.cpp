@@ -195,8 +195,9 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
 // Tiles of a few positions and panels of a few rows, so that small matrices
 // span many of both: row counts that are no multiple of the tile, of the
 // vector width or of the team, panels that are no whole number of blocks,
-// and tile widths that round down to a vector.
-const pair_tiles small_tiles[] = {{8, 1}, {8, 4}, {12, 5}, {16, 3}, {24, 2}, {40, 9}, {8, 512}};
+// tile widths that round down to a vector, and tiles beyond any matrix.
+const pair_tiles small_tiles[] = {{8, 1},  {8, 4},  {12, 5},  {16, 3},
+                                  {24, 2}, {40, 9}, {8, 512}, {int64_t{1} << 62, 1 << 30}};
 
 // The answer, ties and all, does not depend on the tiles: coarse values tie
 // a row's largest distance in several tiles and across panels and threads,
