@@ -59,7 +59,7 @@ wait_quiet() {
 
 # One run: the program's own seconds, the cores it kept busy (user + system
 # time over wall time; below T when other work shared the machine) and its
-# peak memory in MB ("-" without /usr/bin/time).
+# peak memory in MiB ("-" without /usr/bin/time).
 run() {
   local item times
   wait_quiet
@@ -70,7 +70,7 @@ run() {
     times=$( { time "$1" "$2" <"$3" >"$out/item.txt"; } 2>&1)
   fi
   item=$(sed 's/^(\([0-9]*\),\([0-9.]*\)),$/\2/' "$out/item.txt")
-  echo "$item $(awk '{ printf "%.2f %s", ($2 + $3) / ($1 > 0 ? $1 : 1), $4 == "-" ? "-" : sprintf("%.1f", $4 / 1000) }' <<<"$times")"
+  echo "$item $(awk '{ printf "%.2f %s", ($2 + $3) / ($1 > 0 ? $1 : 1), $4 == "-" ? "-" : sprintf("%.1f", $4 / 1024) }' <<<"$times")"
 }
 
 pairs=$(awk -v n=$rows 'BEGIN { printf "%.0f", n * (n - 1) / 2 }')
@@ -80,7 +80,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "PROGRAM T < uniform_${rows}xD.txt, medians of $reps runs (reading included)"
-printf '%-3s %-19s %-2s %10s %12s %7s %7s %8s\n' D program T seconds pairs/s T2/T1 cores "peak MB"
+printf '%-3s %-19s %-2s %10s %12s %7s %7s %8s\n' D program T seconds pairs/s T2/T1 cores "peak MiB"
 # The programs take turns run by run, so that a busy spell on the machine
 # falls on all of them alike.
 for d in $dims; do
