@@ -14,8 +14,6 @@
 #include "lanes.hpp"
 #include "table.hpp"
 
-
-
 namespace {
 
 // The number of coordinates as a compile-time constant D, or 0 for "read it

@@ -6,9 +6,10 @@
 // Every operation is the IEEE operation lane by lane; none fuses or reorders
 // (the build forbids contraction). sub_fma runs a subtraction on the
 // multiply-add unit with an exact product (a * 1.0 - b), so it rounds once,
-// as the subtraction does, and gives its bits. The comparisons are ordered, as the
-// scalar ones are: a comparison with NaN is false. max(a, b) is a > b ? a : b
-// and min(a, b) is a < b ? a : b, operand order included, so a NaN in a gives b.
+// as the subtraction does, and gives its bits. The comparisons are ordered,
+// as the scalar ones are: a comparison with NaN is false. max(a, b) is
+// a > b ? a : b and min(a, b) is a < b ? a : b, operand order included, so a
+// NaN in a gives b.
 //
 // Included only by the kernel sources, each compiled for its instruction set;
 // every name here has internal linkage, so the copies compiled for different
