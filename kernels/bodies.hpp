@@ -150,11 +150,17 @@ int64_t boxes_within(const by_coord* lo, const by_coord* hi, int64_t from, int64
 
 // ---- pairs: pair_block_rows rows against a vector of positions per step --------
 //
-// diff = c - x, the row of the pair that comes first being the first
-// operand. The first square is taken as the sum itself: 0.0 + s is s for
-// every square (never -0.0) and NaN stays NaN. max(sum, top) keeps top when
-// sum is NaN, as the scalar "d > largest" never takes a NaN; no lane holds
-// NaN, so the lanes' maxima may be taken in any order.
+// The row of the pair that comes first is c, the first operand, but the
+// difference is taken as x - c: rounding is symmetric, so x - c is exactly
+// -(c - x) and its square the same bits (NaN where c - x is NaN). That form
+// lets c[r][k] be broadcast from memory inside the subtraction. Every other
+// row subtracts on the multiplier (sub_fma, the same bits), so that the
+// three operations of a coordinate spread over the adders and multipliers
+// instead of putting two on the adders. The first square is taken as the
+// sum itself: 0.0 + s is s for every square (never -0.0) and NaN stays NaN.
+// max(sum, top) keeps top when sum is NaN, as the scalar "d > largest" never
+// takes a NaN; no lane holds NaN, so the lanes' maxima may be taken in any
+// order.
 template <class L, int D>
 int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
                    double most[]) {
@@ -170,13 +176,14 @@ int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64
     reg sum[std::size_t{R}];
     const reg x0 = L::load(x + j);
     for (int r = 0; r < R; ++r) {
-      const reg diff = L::sub(L::set1(c[r][0]), x0);
+      const reg diff = L::sub(x0, L::set1(c[r][0]));
       sum[r] = L::mul(diff, diff);
     }
     for (int32_t k = 1; k < d; ++k) {
       const reg xk = L::load(x + k * s + j);
       for (int r = 0; r < R; ++r) {
-        const reg diff = L::sub(L::set1(c[r][k]), xk);
+        const reg ck = L::set1(c[r][k]);
+        const reg diff = r % 2 == 0 ? L::sub(xk, ck) : L::sub_fma(xk, ck);
         sum[r] = L::add(L::mul(diff, diff), sum[r]);
       }
     }

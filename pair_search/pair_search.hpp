@@ -31,9 +31,29 @@ bool farthest_beats(const farthest* a, const farthest* b);
 // every later row (the row first), so every pair is compared exactly once.
 // The answer: the largest distance, a NaN distance never taken, and among
 // equal distances the lowest (i, j), whatever order the threads finish in.
-// Runs the kernels of `level` over a copy of the rows by coordinate; the
-// plain scan when that copy cannot be had.
+// Runs the kernels of `level` over a copy of the rows by coordinate, a tile
+// of it at a time (pair_tiles_for); the plain scan when that copy cannot be
+// had.
 farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level);
+
+// How a thread walks the copy by coordinate: its later rows a tile at a
+// time, `cols` positions of every coordinate (rounded down to whole vectors
+// of 8, at least one), while a panel of `rows` of the thread's rows (1 to
+// pair_panel_max, rounded up to whole blocks of the kernel's rows) passes
+// over the tile as it stays in cache. The answer does not depend on them.
+struct pair_tiles {
+  int64_t cols;
+  int32_t rows;
+};
+inline constexpr int32_t pair_panel_max = 512;
+// What a tile of the copy and the rows of a panel span at most: a tile
+// stays in a core's second-level cache beside the rows it is compared with.
+inline constexpr int64_t pair_tile_bytes = int64_t{256} << 10;
+inline constexpr int64_t pair_panel_bytes = int64_t{1} << 20;
+// The tiles the search takes for rows of `cols` coordinates.
+pair_tiles pair_tiles_for(int32_t cols);
+// The same search with the given tiles.
+farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level, pair_tiles tiles);
 // The same search row by row with vec_dist_sq per pair and a strict test,
 // which the kernels must agree with.
 farthest farthest_pair_search_ref(const mat* A, int32_t threads);

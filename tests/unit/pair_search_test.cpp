@@ -192,4 +192,79 @@ TEST(FarthestPairSearch, VectorPathsMatchThePlainScan) {
   }
 }
 
+// Tiles of a few positions and panels of a few rows, so that small matrices
+// span many of both: row counts that are no multiple of the tile, of the
+// vector width or of the team, panels that are no whole number of blocks,
+// tile widths that round down to a vector, and tiles beyond any matrix.
+const pair_tiles small_tiles[] = {{8, 1},  {8, 4},  {12, 5},  {16, 3},
+                                  {24, 2}, {40, 9}, {8, 512}, {int64_t{1} << 62, 1 << 30}};
+
+// The answer, ties and all, does not depend on the tiles: coarse values tie
+// a row's largest distance in several tiles and across panels and threads,
+// where only the first pair in the scanning order may win.
+TEST(FarthestPairSearch, TilesOfAnySizeGiveTheAnswerOfThePlainScan) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::mt19937_64 g(19);
+  std::uniform_real_distribution<double> u(-10, 10);
+  for (int32_t rows : {2, 9, 23, 24, 25, 41, 67}) {
+    for (int32_t cols : {1, 3, 5}) {
+      for (int kind = 0; kind < 3; ++kind) {
+        std::vector<double> data(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+        for (double& x : data) x = kind == 0 ? u(g) : static_cast<double>(g() % 3);
+        if (kind == 2) data[g() % data.size()] = nan;
+        mat A{data.data(), rows, cols};
+        const farthest want = farthest_pair_search_ref(&A, 1);
+        for (const pair_tiles& tiles : small_tiles)
+          for (simd_level level : levels_here())
+            for (int32_t t : {1, 2, 3})
+              EXPECT_TRUE(same_result(farthest_pair_search(&A, t, level, tiles), want))
+                  << "kind " << kind << ", " << rows << " x " << cols << ", tiles " << tiles.cols
+                  << " x " << tiles.rows << ", " << t << " threads, " << simd_name(level);
+      }
+    }
+  }
+}
+
+// As ComparesEveryPairExactlyOnce, with many tiles and panels: a pair that
+// falls between two tiles, or a block that reaches into the next panel,
+// shows as a missed or doubly counted pair.
+TEST(FarthestPairSearch, EveryPairOnceAcrossTilesAndPanels) {
+  std::mt19937_64 g(23);
+  std::uniform_real_distribution<double> inside(-0.9, 0.9);
+  const int32_t rows = 27;
+  std::vector<double> x(rows);
+  for (int32_t a = 0; a < rows; ++a) {
+    for (int32_t b = a + 1; b < rows; ++b) {
+      for (double& v : x) v = inside(g);
+      x[static_cast<size_t>(a)] = -1.0;
+      x[static_cast<size_t>(b)] = 1.0;
+      mat A{x.data(), rows, 1};
+      for (const pair_tiles& tiles : {pair_tiles{8, 1}, pair_tiles{16, 5}})
+        for (simd_level level : levels_here())
+          for (int32_t t : {1, 2})
+            EXPECT_TRUE(
+                same_result(farthest_pair_search(&A, t, level, tiles), pair(4.0, a, b, rows)))
+                << "pair " << a << ", " << b << ", tiles " << tiles.cols << " x " << tiles.rows
+                << ", " << t << " threads, " << simd_name(level);
+    }
+  }
+}
+
+// The tiles the search picks itself, over several of them and of its panels
+// (64 coordinates: 512 positions a tile, 512 rows a panel).
+TEST(FarthestPairSearch, OwnTilesSpanSeveralTilesAndPanels) {
+  const int32_t rows = 1100, cols = 64;
+  const pair_tiles own = pair_tiles_for(cols);
+  ASSERT_LT(own.cols * 2, rows);
+  ASSERT_LT(own.rows * 2, rows);
+  std::mt19937_64 g(29);
+  std::vector<double> data(static_cast<size_t>(rows) * cols);
+  // Three values: the largest distance ties across rows, tiles and panels.
+  for (double& x : data) x = static_cast<double>(g() % 3);
+  mat A{data.data(), rows, cols};
+  const farthest want = farthest_pair_search_ref(&A, 1);
+  for (int32_t t : {1, 2})
+    EXPECT_TRUE(same_result(farthest_pair_search(&A, t, simd_best()), want)) << t << " threads";
+}
+
 }  // namespace
