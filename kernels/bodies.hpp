@@ -153,10 +153,7 @@ int64_t boxes_within(const by_coord* lo, const by_coord* hi, int64_t from, int64
 // The row of the pair that comes first is c, the first operand, but the
 // difference is taken as x - c: rounding is symmetric, so x - c is exactly
 // -(c - x) and its square the same bits (NaN where c - x is NaN). That form
-// lets c[r][k] be broadcast from memory inside the subtraction. Every other
-// row subtracts on the multiplier (sub_fma, the same bits), so that the
-// three operations of a coordinate spread over the adders and multipliers
-// instead of putting two on the adders. The first square is taken as the
+// lets c[r][k] be broadcast from memory inside the subtraction. The first square is taken as the
 // sum itself: 0.0 + s is s for every square (never -0.0) and NaN stays NaN.
 // max(sum, top) keeps top when sum is NaN, as the scalar "d > largest" never
 // takes a NaN; no lane holds NaN, so the lanes' maxima may be taken in any
@@ -183,7 +180,7 @@ int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64
       const reg xk = L::load(x + k * s + j);
       for (int r = 0; r < R; ++r) {
         const reg ck = L::set1(c[r][k]);
-        const reg diff = r % 2 == 0 ? L::sub(xk, ck) : L::sub_fma(xk, ck);
+        const reg diff = L::sub(xk, ck);
         sum[r] = L::add(L::mul(diff, diff), sum[r]);
       }
     }

@@ -4,9 +4,8 @@
 // operations in scalar form.
 //
 // Every operation is the IEEE operation lane by lane; none fuses or reorders
-// (the build forbids contraction). sub_fma runs a subtraction on the
-// multiply-add unit with an exact product (a * 1.0 - b), so it rounds once,
-// as the subtraction does, and gives its bits. The comparisons are ordered,
+// (the build forbids contraction), and no fused multiply-add instruction is
+// used anywhere. The comparisons are ordered,
 // as the scalar ones are: a comparison with NaN is false. max(a, b) is
 // a > b ? a : b and min(a, b) is a < b ? a : b, operand order included, so a
 // NaN in a gives b.
@@ -36,7 +35,6 @@ struct lanes_plain {
   // a - b on the multiply-add unit where a level has one: a * 1.0 - b, whose
   // product is exact, so its one rounding is the subtraction's and the bits
   // are sub(a, b)'s, signed zeros and NaN included.
-  static reg sub_fma(reg a, reg b) { return a - b; }
   static reg mul(reg a, reg b) { return a * b; }
   static reg max(reg a, reg b) { return a > b ? a : b; }
   static reg min(reg a, reg b) { return a < b ? a : b; }
@@ -61,7 +59,6 @@ struct lanes_avx2 {
   static reg add(reg a, reg b) { return _mm256_add_pd(a, b); }
   static reg sub(reg a, reg b) { return _mm256_sub_pd(a, b); }
   // Without FMA among the level's instructions: the subtraction itself.
-  static reg sub_fma(reg a, reg b) { return _mm256_sub_pd(a, b); }
   static reg mul(reg a, reg b) { return _mm256_mul_pd(a, b); }
   static reg max(reg a, reg b) { return _mm256_max_pd(a, b); }
   static reg min(reg a, reg b) { return _mm256_min_pd(a, b); }
@@ -87,7 +84,6 @@ struct lanes_avx512 {
   static void store(double* p, reg v) { _mm512_storeu_pd(p, v); }
   static reg add(reg a, reg b) { return _mm512_add_pd(a, b); }
   static reg sub(reg a, reg b) { return _mm512_sub_pd(a, b); }
-  static reg sub_fma(reg a, reg b) { return _mm512_fmsub_pd(a, _mm512_set1_pd(1.0), b); }
   static reg mul(reg a, reg b) { return _mm512_mul_pd(a, b); }
   // The masked forms with a full mask are vmaxpd / vminpd themselves; g++ 12
   // warns about the unmasked forms' undefined merge source.
