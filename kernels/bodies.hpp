@@ -241,6 +241,46 @@ int64_t pair_first_at(const by_coord* X, const double* c, int64_t j0, int64_t j1
   });
 }
 
+// ---- the farthest a row lies from a box: one vector of rows per step ----------
+//
+// max(a, b) is a > b ? a : b, as the reference's test; the first square is
+// taken as the sum itself, as in the pair kernels.
+template <class L, int D>
+int64_t box_far_steps(const by_coord* X, int64_t from, int64_t to, const double* lo,
+                      const double* hi, double far[]) {
+  using reg = typename L::reg;
+  constexpr int W = L::width;
+  const int32_t d = D > 0 ? D : X->cols;
+  const int64_t s = X->stride;
+  const double* x = X->x;
+  int64_t p = from;
+  for (; p + W <= to; p += W) {
+    reg x0 = L::load(x + p);
+    reg g = L::max(L::sub(x0, L::set1(lo[0])), L::sub(L::set1(hi[0]), x0));
+    reg sum = L::mul(g, g);
+    for (int32_t j = 1; j < d; ++j) {
+      const reg xj = L::load(x + j * s + p);
+      g = L::max(L::sub(xj, L::set1(lo[j])), L::sub(L::set1(hi[j]), xj));
+      sum = L::add(L::mul(g, g), sum);
+    }
+    L::store(far + (p - from), sum);
+  }
+  return p;
+}
+
+template <class L>
+void pair_box_far(const by_coord* X, int64_t from, int64_t to, const double* lo, const double* hi,
+                  double far[]) {
+  if (X->cols == 0) {
+    for (int64_t p = from; p < to; ++p) far[p - from] = 0.0;
+    return;
+  }
+  with_dims(X->cols, [&](auto D) {
+    const int64_t p = box_far_steps<L, D.value>(X, from, to, lo, hi, far);
+    if (p < to) box_far_steps<lanes_plain, D.value>(X, p, to, lo, hi, far + (p - from));
+  });
+}
+
 // ---- the coverage cost: U vectors of points per block -----------------------------
 //
 // min(d, best) is d < best ? d : best and max(best, cost) is
@@ -311,7 +351,7 @@ double cover_cost(const by_coord* P, const double* points, const int32_t* centre
 template <class L>
 constexpr kernel_table table_of() {
   return kernel_table{&fold_nearest<L>, &boxes_within<L>, &pair_block_most<L>, &pair_first_at<L>,
-                      &cover_cost<L>};
+                      &pair_box_far<L>, &cover_cost<L>};
 }
 
 }  // namespace

@@ -92,6 +92,25 @@ int64_t pair_first_at_ref(const by_coord* X, const double* c, int64_t j0, int64_
   return -1;
 }
 
+void pair_box_far(simd_level level, const by_coord* X, int64_t from, int64_t to, const double* lo,
+                  const double* hi, double far[]) {
+  table(level).pair_box_far(X, from, to, lo, hi, far);
+}
+
+void pair_box_far_ref(const by_coord* X, int64_t from, int64_t to, const double* lo,
+                      const double* hi, double far[]) {
+  for (int64_t p = from; p < to; ++p) {
+    double sum = 0.0;
+    for (int32_t j = 0; j < X->cols; ++j) {
+      const double x = X->x[j * X->stride + p];
+      const double below = x - lo[j], above = hi[j] - x;
+      const double g = below > above ? below : above;
+      sum = g * g + sum;
+    }
+    far[p - from] = sum;
+  }
+}
+
 double cover_cost(simd_level level, const by_coord* P, const double* points,
                   const int32_t* centres, int32_t k, double stop) {
   return table(level).cover_cost(P, points, centres, k, stop);

@@ -65,6 +65,19 @@ int64_t pair_first_at(simd_level level, const by_coord* X, const double* c, int6
                       double dist);
 int64_t pair_first_at_ref(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist);
 
+// For the rows at positions [from, to) of X, far[p - from] = the sum from
+// j = 0 up of g_j * g_j, where g_j = max(x_j - lo_j, hi_j - x_j) (the larger
+// of the two, as a > b ? a : b): the largest gap in coordinate j between the
+// row and a point of the box lo_j <= y_j <= hi_j. Rounding is monotone and
+// symmetric, so |x_j - y_j| as computed never exceeds g_j, and the bound,
+// summed with the distance's own operations in its order, is never below
+// the squared distance the pair kernels compute from the row to a point
+// inside the box.
+void pair_box_far(simd_level level, const by_coord* X, int64_t from, int64_t to, const double* lo,
+                  const double* hi, double far[]);
+void pair_box_far_ref(const by_coord* X, int64_t from, int64_t to, const double* lo,
+                      const double* hi, double far[]);
+
 // ---- the coverage cost ---------------------------------------------------------------
 
 // The largest, over the rows of P, of the squared distance to the nearest of

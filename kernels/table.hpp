@@ -14,6 +14,8 @@ struct kernel_table {
                           double most[]);
   int64_t (*pair_first_at)(const by_coord* X, const double* c, int64_t j0, int64_t j1,
                            double dist);
+  void (*pair_box_far)(const by_coord* X, int64_t from, int64_t to, const double* lo,
+                       const double* hi, double far[]);
   double (*cover_cost)(const by_coord* P, const double* points, const int32_t* centres, int32_t k,
                        double stop);
 };

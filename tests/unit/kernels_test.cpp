@@ -250,6 +250,51 @@ TEST(PairKernels, EveryLevelEqualsTheReferenceOnEveryRange) {
   }
 }
 
+// Boxes around a few rows (or around none of them), rows with NaN,
+// infinities and values whose squares overflow: every level gives the
+// reference's bits, and for finite rows no squared distance to a point of
+// the box, its corners included, lies above the bound.
+TEST(PairBoxFar, EveryLevelEqualsTheReferenceAndBoundsEveryPointOfTheBox) {
+  std::mt19937_64 g(31);
+  for (int32_t d : dims) {
+    for (int64_t count : counts) {
+      if (count == 0) continue;
+      rows_by_coord R(g, count, d, true);
+      for (int trial = 0; trial < 3; ++trial) {
+        std::vector<double> lo(static_cast<size_t>(d)), hi(static_cast<size_t>(d));
+        for (int32_t j = 0; j < d; ++j) {
+          double a = random_value(g, false), b = trial == 0 ? a : random_value(g, false);
+          lo[j] = std::min(a, b);
+          hi[j] = std::max(a, b);
+        }
+        const int64_t from = static_cast<int64_t>(g() % count);
+        std::vector<double> want(static_cast<size_t>(count - from));
+        pair_box_far_ref(&R.X, from, count, lo.data(), hi.data(), want.data());
+        for (simd_level level : levels_here()) {
+          std::vector<double> got(want.size());
+          pair_box_far(level, &R.X, from, count, lo.data(), hi.data(), got.data());
+          for (size_t p = 0; p < want.size(); ++p)
+            ASSERT_TRUE(same_bits(got[p], want[p])) << simd_name(level) << " d " << d << " p " << p;
+        }
+        for (int64_t p = from; p < count; ++p) {
+          const double* row = R.row(p);
+          if (!std::all_of(row, row + d, [](double v) { return std::isfinite(v); })) continue;
+          for (int corner = 0; corner < 8; ++corner) {
+            double sum = 0.0;
+            for (int32_t j = 0; j < d; ++j) {
+              const double y = corner < 4 ? ((corner >> (j % 2)) & 1 ? hi[j] : lo[j])
+                                          : lo[j] + (hi[j] - lo[j]) * (corner / 8.0);
+              const double diff = row[j] - std::min(std::max(y, lo[j]), hi[j]);
+              sum = diff * diff + sum;
+            }
+            ASSERT_LE(sum, want[static_cast<size_t>(p - from)]) << "d " << d << " row " << p;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(CoverCost, EveryLevelEqualsTheReferenceAndStopsOnlyWhereAllowed) {
   std::mt19937_64 g(17);
   for (int32_t d : {1, 2, 3}) {
