@@ -1,5 +1,7 @@
-// The all-pairs farthest-pair search of farthest_pair: every pair of rows
-// compared, on a team of OpenMP threads.
+// The farthest pair of rows on a team of OpenMP threads: the all-pairs search
+// of farthest_pair, every pair of rows compared, and the pruned search of
+// kcenter pair, which finds the same pair while proving most pairs too close
+// to matter.
 #pragma once
 
 #include <cstdint>
@@ -57,3 +59,16 @@ farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level, p
 // The same search row by row with vec_dist_sq per pair and a strict test,
 // which the kernels must agree with.
 farthest farthest_pair_search_ref(const mat* A, int32_t threads);
+
+// The pair farthest_pair_search finds (the same distance to the bit, the
+// same (i, j); no_pair when no distance is above 0.0), found without
+// computing most distances: a lower bound from a few farthest-row scans,
+// then a tree of the rows whose boxes, balls and cones prove most pairs of
+// nodes below it, with margins for rounding wherever a bound does not repeat
+// the distance's own operations. The distances that decide are computed by
+// pair_block_most and pair_first_at at `level` (plain where the processor
+// does not run it). NaN rows never count; with an infinity in some row the
+// answer is +inf when some pair lies that far, found by a plain scan.
+// `compared` counts the distances computed. Falls back to the all-pairs
+// search when its storage cannot be had.
+farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level);
