@@ -28,6 +28,7 @@ echo "== the searches alone (Google Benchmark), pruned and all pairs, same point
 filter='^pruned/|^all_pairs/(gauss16|uniform16|uniform64|sphere16)/'
 [ "${ALL_PAIRS:-0}" = 1 ] && filter='.'
 "$out/bench/pair_pruned_bench" --benchmark_filter="$filter" --benchmark_repetitions=3 \
+  --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true
 
 echo

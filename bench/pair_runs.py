@@ -21,8 +21,11 @@ doubles that pair_pruned_bench generates in process:
 
 Then times `kcenter pair -t T FILE.npy` (T = 1 and 2) REPS times each
 (environment REPS, default 5) and prints the median, the fastest and the
-slowest wall time of the runs, the pair, and the load average (1 minute)
-before and after the case. CASES="cube sphere" picks cases. Not a test.
+slowest wall time of the runs, the pair, the load average (1 minute)
+before and after the case, and how many of the runs started after a second
+in which the processors were at least 97% idle: on a shared machine each
+run first waits up to 30 s for one (QUIET=0 does not wait). CASES="cube
+sphere" picks cases. Not a test.
 """
 import os
 import statistics
@@ -72,17 +75,42 @@ def write(name, path):
     np.save(path, np.ascontiguousarray(x))
 
 
+QUIET = os.environ.get("QUIET", "1") == "1"
+
+
+def busy_and_total():
+    with open("/proc/stat") as f:
+        fields = [int(v) for v in f.readline().split()[1:]]
+    return sum(fields) - fields[3] - fields[4], sum(fields)  # idle and iowait apart
+
+
+def wait_quiet():
+    """True once a second passed with the processors at least 97% idle."""
+    if not QUIET:
+        return False
+    give_up = time.monotonic() + 30
+    while time.monotonic() < give_up:
+        b0, t0 = busy_and_total()
+        time.sleep(1)
+        b1, t1 = busy_and_total()
+        if t1 > t0 and (b1 - b0) / (t1 - t0) <= 0.03:
+            return True
+    return False
+
+
 def run(path, threads):
+    quiet = wait_quiet()
     t0 = time.perf_counter()
     out = subprocess.run([KCENTER, "pair", "-t", str(threads), path], capture_output=True,
                          text=True, check=True).stdout
-    return time.perf_counter() - t0, out.splitlines()[-1]
+    return time.perf_counter() - t0, out.splitlines()[-1], quiet
 
 
 def main():
     os.makedirs(DATA, exist_ok=True)
     names = os.environ.get("CASES", " ".join(CASES)).split()
-    print(f"{'points':<10} {'T':>2} {'median s':>9} {'min s':>8} {'max s':>8}  {'load':>9}  pair")
+    print(f"{'points':<10} {'T':>2} {'median s':>9} {'min s':>8} {'max s':>8}  {'load':>9}"
+          f"  {'quiet':>5}  pair")
     for name in names:
         path = os.path.join(DATA, name + ".npy")
         if not os.path.exists(path):
@@ -91,12 +119,14 @@ def main():
             load0 = os.getloadavg()[0]
             run(path, threads)  # the file into the page cache
             runs = [run(path, threads) for _ in range(REPS)]
-            times = [t for t, _ in runs]
-            answers = {a for _, a in runs}
+            times = [t for t, _, _ in runs]
+            answers = {a for _, a, _ in runs}
+            quiet = sum(q for _, _, q in runs)
             load1 = os.getloadavg()[0]
             pair = answers.pop() if len(answers) == 1 else f"DIFFERENT ANSWERS {answers}"
             print(f"{name:<10} {threads:>2} {statistics.median(times):>9.3f} {min(times):>8.3f}"
-                  f" {max(times):>8.3f}  {load0:>4.2f}-{load1:<4.2f}  {pair}", flush=True)
+                  f" {max(times):>8.3f}  {load0:>4.2f}-{load1:<4.2f}  {quiet:>2}/{len(runs):<2}  {pair}",
+                  flush=True)
 
 
 if __name__ == "__main__":
