@@ -65,6 +65,45 @@ int64_t boxes_within_ref(const by_coord* lo, const by_coord* hi, int64_t from, i
   return n;
 }
 
+void tiles_dist_sq(simd_level level, const by_tile* X, int64_t first, int64_t count,
+                   const double* c, double* out) {
+  table(level).tiles_dist_sq(X, first, count, c, out);
+}
+
+void tiles_dist_sq_ref(const by_tile* X, int64_t first, int64_t count, const double* c,
+                       double* out) {
+  const int32_t d = X->cols;
+  for (int64_t t = 0; t < count; ++t) {
+    const double* tile = X->x + (first + t) * d * by_tile_rows;
+    for (int32_t lane = 0; lane < by_tile_rows; ++lane) {
+      double sum = 0.0;
+      for (int32_t j = 0; j < d; ++j) {
+        const double diff = tile[j * by_tile_rows + lane] - c[j];
+        sum = diff * diff + sum;
+      }
+      out[t * by_tile_rows + lane] = sum;
+    }
+  }
+}
+
+void rows_dist_sq(simd_level level, const double* x, int32_t d, const int32_t* rows,
+                  int64_t count, const double* c, double* out) {
+  table(level).rows_dist_sq(x, d, rows, count, c, out);
+}
+
+void rows_dist_sq_ref(const double* x, int32_t d, const int32_t* rows, int64_t count,
+                      const double* c, double* out) {
+  for (int64_t t = 0; t < count; ++t) {
+    const double* row = x + int64_t{rows[t]} * d;
+    double sum = 0.0;
+    for (int32_t j = 0; j < d; ++j) {
+      const double diff = row[j] - c[j];
+      sum = diff * diff + sum;
+    }
+    out[t] = sum;
+  }
+}
+
 void pair_block_most(simd_level level, const by_coord* X, const double* const c[], int64_t j0,
                      int64_t j1, double most[]) {
   table(level).pair_block_most(X, c, j0, j1, most);

@@ -45,6 +45,24 @@ int64_t boxes_within(simd_level level, const by_coord* lo, const by_coord* hi, i
 int64_t boxes_within_ref(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
                          const double* c, const double* limit, int32_t* visit);
 
+// ---- distances for the grouped fold ------------------------------------------------
+
+// Squared distances from point c to the rows of X in tiles first ..
+// first + count - 1: out[8 * i + l] is the distance from row l of tile
+// first + i (the row the first operand), for every lane of each tile.
+void tiles_dist_sq(simd_level level, const by_tile* X, int64_t first, int64_t count,
+                   const double* c, double* out);
+void tiles_dist_sq_ref(const by_tile* X, int64_t first, int64_t count, const double* c,
+                       double* out);
+
+// Squared distances from point c to listed rows of a row-major array x of
+// d columns: out[t] is the distance from row rows[t] (the row the first
+// operand). The rows may lie anywhere and repeat; each lane gathers its own.
+void rows_dist_sq(simd_level level, const double* x, int32_t d, const int32_t* rows,
+                  int64_t count, const double* c, double* out);
+void rows_dist_sq_ref(const double* x, int32_t d, const int32_t* rows, int64_t count,
+                      const double* c, double* out);
+
 // ---- the farthest pair -----------------------------------------------------------
 
 // Rows a pair kernel compares with a range of positions in one pass.

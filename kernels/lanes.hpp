@@ -46,6 +46,8 @@ struct lanes_plain {
   static unsigned bits(mask m) { return m ? 1u : 0u; }
   // Lane l of a vector of positions from `first` up.
   static reg positions(double first) { return first; }
+  // Lane l from base[off[l]].
+  static reg gather(const double* base, const int64_t* off) { return base[off[0]]; }
 };
 
 #if defined(__AVX2__) && !defined(__AVX512F__)
@@ -70,6 +72,13 @@ struct lanes_avx2 {
   static unsigned bits(mask m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
   static reg positions(double first) {
     return _mm256_add_pd(_mm256_set1_pd(first), _mm256_setr_pd(0, 1, 2, 3));
+  }
+  // The masked form, every lane on, from a zero start: the plain form's
+  // start value is undefined, which GCC 12 takes for an uninitialised read.
+  static reg gather(const double* base, const int64_t* off) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(off));
+    return _mm256_mask_i64gather_pd(_mm256_setzero_pd(), base, at,
+                                    _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
   }
 };
 #endif
@@ -97,6 +106,9 @@ struct lanes_avx512 {
   static unsigned bits(mask m) { return static_cast<unsigned>(m); }
   static reg positions(double first) {
     return _mm512_add_pd(_mm512_set1_pd(first), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+  }
+  static reg gather(const double* base, const int64_t* off) {
+    return _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xFF, _mm512_loadu_si512(off), base, 8);
   }
 };
 #endif

@@ -10,6 +10,10 @@ struct kernel_table {
                                double* near);
   int64_t (*boxes_within)(const by_coord* lo, const by_coord* hi, int64_t from, int64_t to,
                           const double* c, const double* limit, int32_t* visit);
+  void (*tiles_dist_sq)(const by_tile* X, int64_t first, int64_t count, const double* c,
+                        double* out);
+  void (*rows_dist_sq)(const double* x, int32_t d, const int32_t* rows, int64_t count,
+                       const double* c, double* out);
   void (*pair_block_most)(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
                           double most[]);
   int64_t (*pair_first_at)(const by_coord* X, const double* c, int64_t j0, int64_t j1,

@@ -73,3 +73,39 @@ void by_coord_free(by_coord* X) {
   work_free(X->x);
   *X = by_coord{nullptr, 0, 0, 0};
 }
+
+by_tile by_tile_alloc(int64_t rows, int32_t cols) {
+  by_tile X{nullptr, 0, 0, 0};
+  const int64_t tiles = rows < 0 ? -1 : (rows + by_tile_rows - 1) / by_tile_rows;
+  if (tiles < 0 || cols < 0 || (cols > 0 && tiles > std::numeric_limits<int64_t>::max() / 1024 / cols))
+    return X;
+  X.x = static_cast<double*>(work_alloc(tiles * by_tile_rows * cols * static_cast<int64_t>(sizeof(double))));
+  if (X.x == nullptr) return X;
+  X.tiles = tiles;
+  X.rows = rows;
+  X.cols = cols;
+  return X;
+}
+
+void by_tile_fill(by_tile* X, const double* data, const int32_t* order) {
+  const int64_t cols = X->cols;
+  for (int64_t t = 0; t < X->tiles; ++t) {
+    // The tile's rows, the next tile's asked for ahead; the tile is then
+    // written in order.
+    const double* rows[by_tile_rows];
+    for (int64_t lane = 0; lane < by_tile_rows; ++lane) {
+      const int64_t p = t * by_tile_rows + lane, q = p < X->rows ? p : X->rows - 1;
+      rows[lane] = data + (order != nullptr ? order[q] : q) * cols;
+      const int64_t ahead = p + by_tile_rows;
+      if (ahead < X->rows) __builtin_prefetch(data + (order != nullptr ? order[ahead] : ahead) * cols);
+    }
+    double* tile = X->x + t * by_tile_rows * cols;
+    for (int64_t j = 0; j < cols; ++j)
+      for (int64_t lane = 0; lane < by_tile_rows; ++lane) tile[j * by_tile_rows + lane] = rows[lane][j];
+  }
+}
+
+void by_tile_free(by_tile* X) {
+  work_free(X->x);
+  *X = by_tile{nullptr, 0, 0, 0};
+}

@@ -47,3 +47,28 @@ void by_coord_fill(by_coord* X, const double* data, const int32_t* order);
 void by_coord_pad_out(by_coord* X);
 // Releases the storage and resets the record; a second free releases nothing.
 void by_coord_free(by_coord* X);
+
+// Rows in tiles of by_tile_rows, each tile laid out by coordinate: coordinate
+// j of the row at position p is x[((p / 8) * cols + j) * 8 + p % 8]. Unlike
+// by_coord, one tile's rows are one run of memory, so an engine that reads
+// scattered tiles streams each from one place instead of cols places, and
+// laying some rows out again in another order moves whole tiles. The
+// positions past `rows` in the last tile hold copies of the last row.
+inline constexpr int32_t by_tile_rows = 8;
+
+struct by_tile {
+  double* x;
+  int64_t tiles;
+  int64_t rows;
+  int32_t cols;
+};
+
+// Storage for rows x cols in tiles, contents unset; x is null when it cannot
+// be had (or rows or cols is negative).
+by_tile by_tile_alloc(int64_t rows, int32_t cols);
+// Lays out rows of a row-major array (cols doubles a row): position p holds
+// row order[p] (order null: row p), for every position below X->rows; then
+// pads.
+void by_tile_fill(by_tile* X, const double* data, const int32_t* order);
+// Releases the storage and resets the record; a second free releases nothing.
+void by_tile_free(by_tile* X);

@@ -146,6 +146,16 @@ TEST(Kernels, RoundEachSquareBeforeAddingIt) {
     EXPECT_EQ(pair_first_at(level, &X, zero, 3, 40, want), 3);
     const int32_t origin = 0;
     EXPECT_TRUE(same_bits(cover_cost(level, &X, zero, &origin, 1, inf), want)) << simd_name(level);
+    by_tile T = by_tile_alloc(40, 2);
+    by_tile_fill(&T, rows.data(), nullptr);
+    std::vector<double> out(40);
+    tiles_dist_sq(level, &T, 0, T.tiles, zero, out.data());
+    for (double o : out) ASSERT_TRUE(same_bits(o, want)) << simd_name(level);
+    by_tile_free(&T);
+    std::vector<int32_t> listed(40);
+    for (int32_t r = 0; r < 40; ++r) listed[static_cast<size_t>(r)] = 39 - r;
+    rows_dist_sq(level, rows.data(), 2, listed.data(), 40, zero, out.data());
+    for (double o : out) ASSERT_TRUE(same_bits(o, want)) << simd_name(level);
   }
   by_coord_free(&X);
 }
@@ -218,6 +228,63 @@ TEST(BoxesWithin, BoundNeverExceedsAPointsDistanceAndLevelsAgree) {
       }
       by_coord_free(&lo);
       by_coord_free(&hi);
+    }
+  }
+}
+
+// The tiles and the gathered rows against their references, and both
+// references against the plain sum of each row; every tail, ranges off the
+// start, rows repeated and listed out of order, NaN, infinities, overflow.
+TEST(GroupedDistances, EveryLevelEqualsTheReferenceOnEveryRange) {
+  std::mt19937_64 g(19);
+  auto plain = [](const double* row, const double* c, int32_t d, int64_t step) {
+    double sum = 0.0;
+    for (int32_t j = 0; j < d; ++j) {
+      const double diff = row[j * step] - c[j];
+      sum = diff * diff + sum;
+    }
+    return sum;
+  };
+  for (int32_t d : {1, 3, 8, 9, 17, 64, 131}) {
+    for (int64_t count : {1, 5, 8, 9, 16, 17, 31, 33, 61}) {
+      rows_by_coord R(g, count, d, true);
+      std::vector<double> c(static_cast<size_t>(d));
+      for (double& v : c) v = random_value(g, g() % 4 == 0);
+      // Tiles: the rows in a scattered order, from every first tile on.
+      std::vector<int32_t> order(static_cast<size_t>(count));
+      for (int32_t& r : order) r = static_cast<int32_t>(g() % count);
+      by_tile T = by_tile_alloc(count, d);
+      by_tile_fill(&T, R.data.data(), order.data());
+      for (int64_t first = 0; first < T.tiles; ++first) {
+        const int64_t n = T.tiles - first;
+        std::vector<double> want(static_cast<size_t>(n * by_tile_rows));
+        tiles_dist_sq_ref(&T, first, n, c.data(), want.data());
+        for (int64_t p = first * by_tile_rows; p < T.tiles * by_tile_rows; ++p) {
+          const int32_t r = order[static_cast<size_t>(std::min(p, count - 1))];  // padding copies the last
+          ASSERT_TRUE(same_bits(want[p - first * by_tile_rows], plain(R.row(r), c.data(), d, 1)));
+        }
+        for (simd_level level : levels_here()) {
+          std::vector<double> got(want.size(), -1.0);
+          tiles_dist_sq(level, &T, first, n, c.data(), got.data());
+          for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_TRUE(same_bits(got[i], want[i])) << simd_name(level) << " d " << d << " tiles from " << first;
+        }
+      }
+      by_tile_free(&T);
+      // Listed rows, from every start in the list (every tail length).
+      for (int64_t from = 0; from < count; from += 1 + from / 4) {
+        const int64_t n = count - from;
+        std::vector<double> want(static_cast<size_t>(n));
+        rows_dist_sq_ref(R.data.data(), d, order.data() + from, n, c.data(), want.data());
+        for (int64_t t = 0; t < n; ++t)
+          ASSERT_TRUE(same_bits(want[t], plain(R.row(order[static_cast<size_t>(from + t)]), c.data(), d, 1)));
+        for (simd_level level : levels_here()) {
+          std::vector<double> got(static_cast<size_t>(n), -1.0);
+          rows_dist_sq(level, R.data.data(), d, order.data() + from, n, c.data(), got.data());
+          for (int64_t t = 0; t < n; ++t)
+            ASSERT_TRUE(same_bits(got[t], want[t])) << simd_name(level) << " d " << d << " rows " << from << ".." << count;
+        }
+      }
     }
   }
 }
