@@ -1,5 +1,6 @@
 #include "choice.hpp"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -21,15 +22,17 @@ choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) 
 
 // ---- one vector pass per centre ---------------------------------------------------
 
-bool pass_start(pass_engine* e, const mat* A) {
+bool pass_start(pass_engine* e, const mat* A, double* near) {
   e->X = by_coord_alloc(A->rows, A->cols);
-  e->near = static_cast<double*>(work_alloc(int64_t{A->rows} * static_cast<int64_t>(sizeof(double))));
+  e->near = near != nullptr ? near : static_cast<double*>(work_alloc(int64_t{A->rows} * 8));
   if (e->X.x == nullptr || e->near == nullptr) {
+    if (near != nullptr) e->near = nullptr;  // still the caller's
     pass_end(e);
     return false;
   }
   by_coord_fill(&e->X, A->data, nullptr);
-  for (int32_t i = 0; i < A->rows; ++i) e->near[i] = no_distance;
+  if (near == nullptr)
+    for (int32_t i = 0; i < A->rows; ++i) e->near[i] = no_distance;
   return true;
 }
 
@@ -46,57 +49,171 @@ void pass_end(pass_engine* e) {
 
 // ---- the engine -------------------------------------------------------------------
 
+namespace {
+
+// From 9 to 31 columns the grouped engine gives up where a pass per centre
+// costs less: judged every give_up_window folds from fold give_up_after on
+// (early folds reach every group while the radius is large), when the
+// folds visited more than (cols / 32)^2 of the rows on average. From 32
+// columns on it beats the passes even where it skips nothing.
+constexpr int32_t groups_from_cols = 9;
+constexpr int32_t groups_always_cols = 32;
+constexpr int64_t give_up_window = 16;
+constexpr int64_t give_up_after = 64;
+
+enum class path_kind { passes, buckets, groups, plain };
+
+}  // namespace
+
 struct choice {
   const mat* A;
+  mat rows;        // the engine's rows, as a matrix of their own
+  int32_t first;
   simd_level level;
-  bucket_engine* buckets;  // null: the pass engine
+  path_kind path;
+  bucket_engine* buckets;
+  group_engine* groups;
   pass_engine passes;
+  double* near;    // the groups' way out: the nearest distances for passes or the plain fold
+  double give_up;  // the share of rows visited past which the groups give up
+  int64_t folds, window;
 };
 
-choice* choice_start(const mat* A, const choice_options* opt) {
-  choice* s = new (std::nothrow) choice{A, opt->level, nullptr, pass_engine{{nullptr, 0, 0, 0}, nullptr}};
+namespace {
+
+// Leaves the grouped engine for passes with its nearest distances, or for
+// the plain fold when the passes' copy cannot be had.
+void leave_groups(choice* s) {
+  groups_nearest(s->groups, s->near);
+  groups_end(s->groups);
+  s->groups = nullptr;
+  if (pass_start(&s->passes, &s->rows, s->near)) {
+    s->path = path_kind::passes;
+    s->near = nullptr;  // the passes own it now
+  } else {
+    s->path = path_kind::plain;
+  }
+}
+
+bool groups_pay_here(const choice_options* opt, int32_t cols) {
+  return opt->prune != choice_prune::never && cols >= groups_from_cols;
+}
+
+}  // namespace
+
+choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_options* opt) {
+  if (first < 0 || count < 0 || first > A->rows - count) return nullptr;
+  const mat rows{A->data + int64_t{first} * A->cols, count, A->cols};
+  choice* s = new (std::nothrow) choice{A, rows, first, opt->level, path_kind::passes, nullptr, nullptr,
+                                        pass_engine{{nullptr, 0, 0, 0}, nullptr}, nullptr, HUGE_VAL, 0, 0};
   if (s == nullptr) return nullptr;
-  const bool prune = opt->prune == choice_prune::always ||
-                     (opt->prune == choice_prune::automatic && buckets_pay(A->rows, A->cols, opt->centres));
-  if (prune) s->buckets = buckets_start(A, opt->level);
-  // Without the buckets' storage the passes still give the same answers.
-  if (s->buckets == nullptr && !pass_start(&s->passes, A)) {
+  const int32_t cols = A->cols;
+  if (groups_pay_here(opt, cols)) {
+    if (opt->prune == choice_prune::automatic && cols < groups_always_cols)
+      s->give_up = (cols / 32.0) * (cols / 32.0);
+    s->near = static_cast<double*>(work_alloc(int64_t{count} * 8));
+    if (s->near != nullptr) s->groups = groups_start(A, first, count, opt->level, opt->centres);
+    if (s->groups != nullptr) {
+      s->path = path_kind::groups;
+      return s;
+    }
+    work_free(s->near);
+    s->near = nullptr;
+  } else if (opt->prune == choice_prune::always ||
+             (opt->prune == choice_prune::automatic && buckets_pay(count, cols, opt->centres))) {
+    s->buckets = buckets_start(&s->rows, opt->level);
+    if (s->buckets != nullptr) {
+      s->path = path_kind::buckets;
+      return s;
+    }
+  }
+  // Without the pruning's storage the passes still give the same answers.
+  if (!pass_start(&s->passes, &s->rows, nullptr)) {
     delete s;
     return nullptr;
   }
   return s;
 }
 
-choice_farthest choice_fold(choice* s, const double* c) {
-  if (s->buckets != nullptr) return buckets_fold(s->buckets, c);
-  return pass_fold(&s->passes, s->level, c);
+choice_farthest choice_fold(choice* s, const double* c, int64_t c_row) {
+  choice_farthest f{0.0, -1};
+  if (s->path == path_kind::groups) {
+    if (c_row < 0 || c_row >= s->A->rows) c_row = -1;
+    if (groups_fold(s->groups, c, c_row, &f)) {
+      s->window += groups_visits(s->groups);
+      if (++s->folds % give_up_window == 0) {
+        if (s->folds >= give_up_after &&
+            static_cast<double>(s->window) > s->give_up * give_up_window * s->rows.rows)
+          leave_groups(s);
+        s->window = 0;
+      }
+      return f;
+    }
+    // No storage for this fold: the passes fold it, from the same state.
+    leave_groups(s);
+  }
+  switch (s->path) {
+    case path_kind::buckets:
+      f = buckets_fold(s->buckets, c);
+      break;
+    case path_kind::passes:
+      f = pass_fold(&s->passes, s->level, c);
+      break;
+    default:
+      f = choice_fold_ref(&s->rows, c, s->near);
+  }
+  if (f.row >= 0) f.row += s->first;
+  return f;
 }
 
 void choice_nearest(const choice* s, double* nearest) {
-  if (s->buckets != nullptr) {
-    buckets_nearest(s->buckets, nearest);
-  } else {
-    std::memcpy(nearest, s->passes.near, sizeof(double) * static_cast<size_t>(s->A->rows));
+  const size_t bytes = sizeof(double) * static_cast<size_t>(s->rows.rows);
+  switch (s->path) {
+    case path_kind::buckets:
+      return buckets_nearest(s->buckets, nearest);
+    case path_kind::groups:
+      return groups_nearest(s->groups, nearest);
+    case path_kind::passes:
+      std::memcpy(nearest, s->passes.near, bytes);
+      return;
+    default:
+      std::memcpy(nearest, s->near, bytes);
+  }
+}
+
+const char* choice_path(const choice* s) {
+  switch (s->path) {
+    case path_kind::buckets:
+      return "buckets";
+    case path_kind::groups:
+      return "groups";
+    case path_kind::passes:
+      return "passes";
+    default:
+      return "plain";
   }
 }
 
 void choice_end(choice* s) {
   if (s == nullptr) return;
   if (s->buckets != nullptr) buckets_end(s->buckets);
+  if (s->groups != nullptr) groups_end(s->groups);
   pass_end(&s->passes);
+  work_free(s->near);
   delete s;
 }
 
 int64_t choice_run(const mat* A, int32_t k, int32_t* centres, const choice_options* opt) {
   centres[0] = 0;
   if (k == 1) return 1;
-  choice* s = choice_start(A, opt);
+  choice* s = choice_start(A, 0, A->rows, opt);
   if (s == nullptr) return 0;
   // Starts at row 0: when every row coincides with row 0, row 0 is chosen again.
   int32_t next = 0;
   int64_t m = 1;
   while (m < k) {
-    const choice_farthest f = choice_fold(s, A->data + int64_t{centres[m - 1]} * A->cols);
+    const int32_t c = centres[m - 1];
+    const choice_farthest f = choice_fold(s, A->data + int64_t{c} * A->cols, c);
     if (f.row >= 0) next = f.row;
     centres[m++] = next;
     if (next == centres[m - 2]) break;

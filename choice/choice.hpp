@@ -25,9 +25,12 @@ struct choice_farthest {
 // into nearest[0 .. A->rows - 1] and returns the farthest row afterwards.
 choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest);
 
-// Whether the engine groups rows into buckets of nearby rows (so that a
-// centre visits only those it may come nearer to): never, when it pays
-// (few dimensions, enough rows and centres), or always.
+// How the engine prunes: never (one vector pass per centre over every row),
+// when it pays, or always. Up to 8 columns it groups rows into buckets of
+// nearby rows (pays with enough rows and centres); above, it groups rows by
+// their nearest centre (pays from 32 columns on; from 9 to 31 it gives up,
+// part-way, where the folds visit too many of the rows, and goes on with
+// passes).
 enum class choice_prune { never, automatic, always };
 
 struct choice_options {
@@ -38,14 +41,23 @@ struct choice_options {
 
 struct choice;
 
-// The engine over the rows of A (A must outlive it), every nearest distance
-// at the start value. Null when its storage cannot be had.
-choice* choice_start(const mat* A, const choice_options* opt);
-// Folds c (A->cols doubles: a row of A or any point) into every row's
-// nearest distance; returns the farthest row, exactly as choice_fold_ref.
-choice_farthest choice_fold(choice* s, const double* c);
-// The nearest distances in row order, into nearest[0 .. A->rows - 1].
+// The engine over rows [first, first + count) of A (A must outlive it),
+// every nearest distance at the start value. Null when its storage cannot
+// be had, or when the rows do not lie within A.
+choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_options* opt);
+// Folds c (A->cols doubles) into the nearest distance of each of the
+// engine's rows; returns the farthest of them afterwards, as a row of A
+// (not counted from first), exactly as choice_fold_ref over those rows.
+// c_row is the row of A whose doubles c holds (it may lie outside the
+// engine's rows), or -1 when c is no row of A: a centre given by its row is
+// read from A when needed later, one given as -1 is copied.
+choice_farthest choice_fold(choice* s, const double* c, int64_t c_row);
+// The nearest distances of the engine's rows, in row order, into
+// nearest[0 .. count - 1].
 void choice_nearest(const choice* s, double* nearest);
+// How the engine folds now: "passes", "buckets", "groups", or "plain" (the
+// plain fold, when storage ran out part-way).
+const char* choice_path(const choice* s);
 void choice_end(choice* s);
 
 // Farthest-first from row 0 for up to k centres: centres[0] = 0, then each

@@ -1,4 +1,8 @@
-// The engine's two ways of folding a centre, as choice.cpp drives them.
+// The engine's ways of folding a centre, as choice.cpp drives them. Each
+// works on rows [first, first + count) of a matrix; the pass and bucket
+// engines are given those rows as a matrix of their own and answer in its
+// rows, the grouped engine is given the whole matrix (its centres are
+// referenced by their row of it) and answers in rows of it.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +16,10 @@ struct pass_engine {
   double* near;  // nearest distance of each row, in row order
 };
 
-bool pass_start(pass_engine* e, const mat* A);
+// Lays out the rows of A. With near null every nearest distance starts at
+// the start value; else at near[i], and the engine takes near over (from
+// work_alloc) when it starts, and leaves it to the caller when it cannot.
+bool pass_start(pass_engine* e, const mat* A, double* near);
 choice_farthest pass_fold(pass_engine* e, simd_level level, const double* c);
 void pass_end(pass_engine* e);
 
@@ -24,3 +31,19 @@ bucket_engine* buckets_start(const mat* A, simd_level level);
 choice_farthest buckets_fold(bucket_engine* e, const double* c);
 void buckets_nearest(const bucket_engine* e, double* nearest);
 void buckets_end(bucket_engine* e);
+
+struct group_engine;
+
+// Rows [first, first + count) of A (A->cols >= 1), grouped by nearest
+// centre, with room for `centres` folds. Null when storage cannot be had.
+group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_level level,
+                           int64_t centres);
+// Folds c, which is row c_row of A when c_row >= 0 (the engine then reads
+// the row instead of keeping a copy); the farthest row into *out, as a row
+// of A. False, with nothing changed, when the fold's storage cannot be had.
+bool groups_fold(group_engine* e, const double* c, int64_t c_row, choice_farthest* out);
+// How many rows' distances the last fold computed.
+int64_t groups_visits(const group_engine* e);
+// The nearest distances of the engine's rows, in row order, into nearest[0 .. count - 1].
+void groups_nearest(const group_engine* e, double* nearest);
+void groups_end(group_engine* e);

@@ -33,12 +33,12 @@ namespace {
 constexpr int32_t shard_min_rows = 4096;
 
 // The rows split into contiguous shards, one engine each, folded by a team
-// of threads. Shard s holds rows [first[s], first[s + 1]); the farthest row
-// of all is the farthest of the shards' farthest, the lowest row among
-// equals, so it does not depend on the number of shards.
+// of threads. Shard s holds rows [first[s], first[s + 1]) and answers in
+// rows of A; every shard is handed each centre with its row, so no shard
+// keeps a copy of a centre. The farthest row of all is the farthest of the
+// shards' farthest, the lowest row among equals, so it does not depend on
+// the number of shards.
 struct team {
-  std::vector<mat> views;
-  std::vector<int32_t> first;
   std::vector<choice*> engines;
   std::vector<choice_farthest> found;
 };
@@ -47,15 +47,11 @@ bool team_start(team* t, const mat* A, int32_t threads, int64_t centres) {
   const int32_t most = static_cast<int32_t>((int64_t{A->rows} + shard_min_rows - 1) / shard_min_rows);
   const int32_t shards = threads < most ? threads : most;
   const choice_options opt{simd_best(), choice_prune::automatic, centres};
+  t->found.resize(static_cast<size_t>(shards));
   for (int32_t s = 0; s < shards; ++s) {
     const int32_t from = static_cast<int32_t>(int64_t{A->rows} * s / shards);
     const int32_t to = static_cast<int32_t>(int64_t{A->rows} * (s + 1) / shards);
-    t->first.push_back(from);
-    t->views.push_back(mat{A->data + int64_t{from} * A->cols, to - from, A->cols});
-  }
-  t->found.resize(t->views.size());
-  for (const mat& view : t->views) {
-    t->engines.push_back(choice_start(&view, &opt));
+    t->engines.push_back(choice_start(A, from, to - from, &opt));
     if (t->engines.back() == nullptr) return false;
   }
   return true;
@@ -65,15 +61,16 @@ void team_end(team* t) {
   for (choice* e : t->engines) choice_end(e);
 }
 
-choice_farthest team_fold(team* t, const double* c) {
+choice_farthest team_fold(team* t, const mat* A, int32_t c) {
+  const double* centre = A->data + int64_t{c} * A->cols;
   const size_t shards = t->engines.size();
-  if (shards == 1) return choice_fold(t->engines[0], c);
+  if (shards == 1) return choice_fold(t->engines[0], centre, c);
 #pragma omp parallel for num_threads(static_cast<int>(shards)) schedule(static, 1)
-  for (size_t s = 0; s < shards; ++s) t->found[s] = choice_fold(t->engines[s], c);
+  for (size_t s = 0; s < shards; ++s) t->found[s] = choice_fold(t->engines[s], centre, c);
   choice_farthest best{0.0, -1};
   for (size_t s = 0; s < shards; ++s) {
     const choice_farthest f = t->found[s];
-    if (f.row >= 0 && f.dist_sq > best.dist_sq) best = choice_farthest{f.dist_sq, t->first[s] + f.row};
+    if (f.row >= 0 && f.dist_sq > best.dist_sq) best = f;
   }
   return best;
 }
@@ -94,7 +91,7 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
   kcenter_end end = kcenter_end::done;
   if (!emit(ctx, 0, c, HUGE_VAL)) end = kcenter_end::emit_failed;
   for (int64_t step = 1; !one_step && end == kcenter_end::done && (k < 0 || step < k); ++step) {
-    const choice_farthest f = team_fold(&t, A->data + static_cast<int64_t>(c) * A->cols);
+    const choice_farthest f = team_fold(&t, A, c);
     if (f.row < 0) break;  // every row lies on a centre
     if (a->has_radius && kcenter_within(f.dist_sq, a->radius)) break;
     if (f.row == c) {

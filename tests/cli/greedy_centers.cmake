@@ -1,9 +1,11 @@
 # greedy_centers end to end: exact standard output, exit status, empty standard error.
 # points_2000x2 (ties, duplicate rows) and grid27_1500x3 (27 distinct rows, so
-# the last centre repeats) are large enough for the bucketed search.
+# the last centre repeats) are large enough for the bucketed search;
+# clusters_300x12 and clusters_200x40 (gen_points clusters) take the rows
+# grouped by nearest centre.
 set(GC_OK corner_3x2:2 corner_3x2:1 tie_3x1:2 two_distinct:4 all_equal:3 one_row:2
           nan_row1:3 nan_row0:3 infinity:3 number_forms:2 sum_order:2 unfused:2 no_columns:3
-          trailing_text:2 points_2000x2:150 grid27_1500x3:40)
+          trailing_text:2 points_2000x2:150 grid27_1500x3:40 clusters_300x12:90 clusters_200x40:60)
 foreach(case ${GC_OK})
   string(REPLACE ":" ";" parts ${case})
   list(GET parts 0 input)
