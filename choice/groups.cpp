@@ -57,6 +57,7 @@
 // reports so before changing anything (choice.cpp then goes on with passes).
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -113,23 +114,22 @@ struct cell {
   double reach;        // the largest of their to_pivot
 };
 
-// An array from work_alloc (large ones on huge pages), released with its owner.
+// A bookkeeping array, released with its owner. It comes from malloc, whose
+// small pages keep it at its own size: work_alloc would round it up to huge
+// pages, each touched and counted whole (8 MiB instead of 3 at 1e5 rows).
 template <class T>
 class block {
  public:
   block() = default;
   block(const block&) = delete;
-  block& operator=(block&& o) noexcept {
-    std::swap(p_, o.p_);
-    return *this;
-  }
-  ~block() { work_free(p_); }
+  block& operator=(const block&) = delete;
+  ~block() { std::free(p_); }
   T& operator[](int64_t i) const { return p_[i]; }
   T* get() const { return p_; }
   // count elements; throws std::bad_alloc when they cannot be had.
   void get(int64_t count) {
-    work_free(p_);
-    p_ = static_cast<T*>(work_alloc(count * static_cast<int64_t>(sizeof(T))));
+    std::free(p_);
+    p_ = static_cast<T*>(std::malloc(static_cast<size_t>(count) * sizeof(T)));
     if (p_ == nullptr) throw std::bad_alloc();
   }
 
