@@ -1,6 +1,7 @@
 // The engines and kernels in process (Google Benchmark): the farthest-first
 // choice on its plain loop, one pass per centre and the buckets; one fold
-// and the box bounds; the coverage cost and one process's sampling.
+// and the box bounds; the grouped engine's tiles on one and two threads; the
+// coverage cost and one process's sampling.
 //   build-bench/bench/engines_bench --benchmark_filter=BM_choose
 #include <benchmark/benchmark.h>
 
@@ -74,6 +75,27 @@ void BM_fold(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(fold_nearest(level, &X, 0, n, c.data(), near.data()));
   by_coord_free(&X);
   state.SetItemsProcessed(state.iterations() * n);
+  state.SetLabel(simd_name(level));
+}
+
+// The grouped engine's distances to every tile of n rows, split among the
+// threads (each its own rows, as kcenter's shards), so that the rate with
+// two threads against one shows what memory bandwidth allows. Arguments:
+// level, n, d.
+void BM_tiles(benchmark::State& state) {
+  const auto level = static_cast<simd_level>(state.range(0));
+  const int64_t n = state.range(1) / state.threads();
+  const auto d = static_cast<int32_t>(state.range(2));
+  if (skip(state, level)) return;
+  by_tile X = by_tile_alloc(n, d);
+  by_tile_fill(&X, generated(gen_kind::uniform, n, d, 1).data(), nullptr);  // points() is not for threads
+  std::vector<double> out(static_cast<size_t>(X.tiles * by_tile_rows)), c(static_cast<size_t>(d), 0.5);
+  for (auto _ : state) {
+    tiles_dist_sq(level, &X, 0, X.tiles, c.data(), out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  by_tile_free(&X);
+  state.SetBytesProcessed(state.iterations() * n * d * static_cast<int64_t>(sizeof(double)));
   state.SetLabel(simd_name(level));
 }
 
@@ -159,6 +181,7 @@ void BM_sample(benchmark::State& state) {
 BENCHMARK(BM_cover)->DenseRange(-1, 2);
 BENCHMARK(BM_sample)->ArgsProduct({{0, 1}, {1}, {0, 1, 2}})->Args({0, 0, 0})->Args({1, 0, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fold)->ArgsProduct({{0, 1, 2}, {1000000}, {3, 16}});
+BENCHMARK(BM_tiles)->ArgsProduct({{1, 2}, {100000}, {64}})->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_boxes)->ArgsProduct({{0, 1, 2}, {16384}, {3}});
 BENCHMARK(BM_choose)->ArgsProduct({{0, 1}, {1, 2}, {0, 1, 2}, {1000000}, {3}, {1000}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_choose)->ArgsProduct({{0, 1}, {0}, {0}, {1000000}, {3}, {1000}})->Iterations(1)->Unit(benchmark::kMillisecond);

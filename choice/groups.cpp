@@ -79,6 +79,8 @@ constexpr int32_t max_pivots = 64;
 // passes over the rows).
 constexpr int32_t layout_window = 16;
 constexpr int64_t layout_waste = 2;
+// Groups reserved at the start at most: 2 MiB of bookkeeping.
+constexpr int64_t first_groups = 16384;
 
 // A candidate for the farthest row: the largest nearest distance, then the
 // lowest row. Rows at 0.0 never count: such a candidate is no better than
@@ -202,7 +204,7 @@ void reserve_groups(group_engine& s, int64_t count) {
     const size_t grown = std::max(n, 2 * s.groups.capacity());
     for (auto* v : {&s.cand_rows, &s.cand_groups, &s.cand_copies, &s.cand_copied, &s.visit})
       v->reserve(grown);
-    s.cand_dist.reserve(grown);
+    s.cand_dist.resize(grown);  // written through data(): sized, not only reserved
     s.groups.reserve(grown);
   }
   if (count <= s.leaves) return;
@@ -387,8 +389,9 @@ group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_leve
     s->marks.get(words);
     std::memset(s->marks.get(), 0, sizeof(uint64_t) * static_cast<size_t>(words));
     by_tile_fill(&s->X, A->data, s->row_of.get());
-    // A group per centre at most, and the first: room for the folds asked for.
-    reserve_groups(*s, std::min<int64_t>(centres, int64_t{A->rows} + 1) + 2);
+    // A group per centre at most, and the first: room for the folds asked
+    // for, up to a start that stays small beside the rows (more grow it).
+    reserve_groups(*s, std::min<int64_t>({centres, int64_t{A->rows} + 1, first_groups}) + 2);
     s->cells.reserve(max_pivots);
     s->pivots.reserve(static_cast<size_t>(max_pivots) * static_cast<size_t>(d));
     s->pivot_dist.resize(max_pivots);
