@@ -95,7 +95,9 @@ void leave_groups(choice* s) {
   }
 }
 
-bool groups_pay_here(const choice_options* opt, int32_t cols) {
+// Whether the rows are grouped by nearest centre: whenever the engine prunes
+// above 8 columns.
+bool takes_groups(const choice_options* opt, int32_t cols) {
   return opt->prune != choice_prune::never && cols >= groups_from_cols;
 }
 
@@ -108,9 +110,11 @@ choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_op
                                         pass_engine{{nullptr, 0, 0, 0}, nullptr}, nullptr, HUGE_VAL, 0, 0};
   if (s == nullptr) return nullptr;
   const int32_t cols = A->cols;
-  if (groups_pay_here(opt, cols)) {
-    if (opt->prune == choice_prune::automatic && cols < groups_always_cols)
-      s->give_up = (cols / 32.0) * (cols / 32.0);
+  if (takes_groups(opt, cols)) {
+    if (opt->prune == choice_prune::automatic && cols < groups_always_cols) {
+      const double ratio = static_cast<double>(cols) / groups_always_cols;
+      s->give_up = ratio * ratio;
+    }
     s->near = static_cast<double*>(work_alloc(int64_t{count} * 8));
     if (s->near != nullptr) s->groups = groups_start(A, first, count, opt->level, opt->centres);
     if (s->groups != nullptr) {
