@@ -13,6 +13,11 @@
 # the same load; the tables show medians over REPS rounds.
 #   bash bench/kcenter_processes.sh                       # N = 2e7, K = 1000
 #   N=200000000 PROCS="1 2" REPS=1 bash bench/kcenter_processes.sh
+#   MPIRUN_FLAGS="--bind-to none" bash bench/kcenter_processes.sh
+#   QUIET=0 bash bench/kcenter_processes.sh    # do not wait for idle moments
+# On a shared machine each run first waits (up to a minute) for a second in
+# which the processors were at least 97% idle; the "cores" column shows how
+# many cores a whole run really kept busy.
 # The .npy goes to build-bench/bench-data (24 bytes a row). Not a test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +25,8 @@ n=${N:-20000000}
 k=${K:-1000}
 reps=${REPS:-5}
 procs=${PROCS:-1 2 3 4}
+quiet=${QUIET:-1}
+read -r -a flags <<<"${MPIRUN_FLAGS:-}"
 out=build-bench
 
 bash scripts/install-deps
@@ -41,8 +48,25 @@ out.flush()" "$n" "$big"
 
 # mpirun as root needs both; --oversubscribe lets P pass the cores.
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_WAIT_POLICY=passive
-launch() { [ "$1" = alone ] || echo mpirun -np "$1" --oversubscribe; }
+launch() { [ "$1" = alone ] || echo mpirun -np "$1" --oversubscribe "${flags[@]}"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Waits for a second of at least 97% idle time over all processors, for at
+# most 60 tries; then runs regardless.
+wait_quiet() {
+  [ "$quiet" = 1 ] || return 0
+  local a b try
+  for try in $(seq 60); do
+    read -r -a a </proc/stat
+    sleep 1
+    read -r -a b </proc/stat
+    awk -v a="${a[*]:1:8}" -v b="${b[*]:1:8}" 'BEGIN {
+      split(a, x); split(b, y)
+      for (k = 1; k <= 8; k++) total += y[k] - x[k]
+      exit !(100 * (y[4] - x[4] + y[5] - x[5]) >= 97 * total)
+    }' && return 0
+  done
+}
 
 "$kc" order -k "$k" "$big" >"$out/order-alone.csv"
 declare -A whole part
@@ -50,11 +74,13 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for _ in $(seq "$reps"); do
   for c in alone $procs; do
     TIMEFORMAT='%3R %3U %3S'
+    wait_quiet
     times=$( { time $(launch "$c") "$kc" order -k "$k" "$big" >"$out/order.csv"; } 2>&1)
     cmp -s "$out/order.csv" "$out/order-alone.csv" || { echo "different output on $c" >&2; exit 1; }
     whole[$c]+="$(awk '{ printf "%s %.2f", $1, ($2 + $3) / $1 }' <<<"$times")"$'\n'
     [ "$c" = alone ] && continue
-    part[$c]+="$(mpirun -np "$c" --oversubscribe "$steps" "$n" 3 "$k")"$'\n'
+    wait_quiet
+    part[$c]+="$(mpirun -np "$c" --oversubscribe "${flags[@]}" "$steps" "$n" 3 "$k")"$'\n'
   done
 done
 

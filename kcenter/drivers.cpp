@@ -107,36 +107,36 @@ void kcenter_team_end(kcenter_team* t) {
   delete t;
 }
 
-kcenter_end kcenter_order_by(const kcenter_folder* f, const kcenter_args* a, kcenter_emit emit, void* ctx) {
-  if (f->rows == 0) return kcenter_end::done;
+kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx) {
+  if (by->rows == 0) return kcenter_end::done;
   const int64_t k = a->k;
   int32_t c = a->start;
   // Without columns every row is the start row's point: it covers them all.
-  const bool one_step = k == 1 || f->cols == 0;
-  if (!one_step && !f->start(f->ctx, c, k > 0 ? k : f->rows)) {
-    f->end(f->ctx);
+  const bool one_step = k == 1 || by->cols == 0;
+  if (!one_step && !by->start(by->ctx, c, k > 0 ? k : by->rows)) {
+    by->end(by->ctx);
     return kcenter_end::no_memory;
   }
   kcenter_end end = kcenter_end::done;
   if (!emit(ctx, 0, c, HUGE_VAL)) end = kcenter_end::emit_failed;
   for (int64_t step = 1; !one_step && end == kcenter_end::done && (k < 0 || step < k); ++step) {
-    const choice_farthest far = f->fold(f->ctx, c);
-    if (far.row < 0) break;  // every row lies on a centre
-    if (a->has_radius && kcenter_within(far.dist_sq, a->radius)) break;
-    if (far.row == c) {
+    const choice_farthest f = by->fold(by->ctx, c);
+    if (f.row < 0) break;  // every row lies on a centre
+    if (a->has_radius && kcenter_within(f.dist_sq, a->radius)) break;
+    if (f.row == c) {
       // The centre just folded in is the farthest row again: its distances
       // are already in, so every later step would repeat it. With -k the
       // repeats are printed as greedy_centers prints them; without, the
       // order would never end.
       if (k < 0) break;
       for (; step < k && end == kcenter_end::done; ++step)
-        if (!emit(ctx, step, c, far.dist_sq)) end = kcenter_end::emit_failed;
+        if (!emit(ctx, step, c, f.dist_sq)) end = kcenter_end::emit_failed;
       break;
     }
-    if (!emit(ctx, step, far.row, far.dist_sq)) end = kcenter_end::emit_failed;
-    c = far.row;
+    if (!emit(ctx, step, f.row, f.dist_sq)) end = kcenter_end::emit_failed;
+    c = f.row;
   }
-  if (!one_step) f->end(f->ctx);
+  if (!one_step) by->end(by->ctx);
   return end;
 }
 

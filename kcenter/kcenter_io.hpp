@@ -135,7 +135,7 @@ struct kcenter_folder {
 
 // The order of kcenter_order over any folder: every rule of the order is
 // here, and only the folds differ.
-kcenter_end kcenter_order_by(const kcenter_folder* f, const kcenter_args* a, kcenter_emit emit, void* ctx);
+kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
 // The rows of A on a team of up to `threads` threads, one engine each on
 // contiguous shards: a fold gives the farthest row of A (the lowest among

@@ -10,6 +10,7 @@ file(MAKE_DIRECTORY ${KC_MPI_OUT})
 # one with a number that does not convert.
 file(WRITE ${KC_MPI_OUT}/short_body.txt "3 2\n1 2\n3 4\n5\n")
 file(WRITE ${KC_MPI_OUT}/bad_number.txt "3 2\n1 2\n3 x\n5 6\n")
+file(WRITE ${KC_MPI_OUT}/beyond_memory.txt "2147483647 2147483647 1")
 
 # same_on_processes(name STATUS s ARGS ... [INPUT file] [OUT file] [PROCS p ...])
 function(same_on_processes name)
@@ -55,6 +56,7 @@ same_on_processes(to_npy_file STATUS 0 ARGS order -o ${KC_MPI_OUT}/order.npy ${K
 # Failures: one line, once, status 1 on every process.
 same_on_processes(short_body STATUS 1 ARGS order ${KC_MPI_OUT}/short_body.txt PROCS 2 3)
 same_on_processes(bad_number STATUS 1 ARGS order ${KC_MPI_OUT}/bad_number.txt PROCS 3)
+same_on_processes(beyond_memory STATUS 1 ARGS order ${KC_MPI_OUT}/beyond_memory.txt PROCS 2)
 same_on_processes(npy_short STATUS 1 ARGS order ${KD}/short.npy PROCS 2)
 same_on_processes(start_beyond_rows STATUS 1 ARGS order -s 24 ${KD}/ties.txt PROCS 3)
 same_on_processes(output_not_creatable STATUS 1 ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt PROCS 2)
