@@ -12,10 +12,11 @@ file(WRITE ${KC_MPI_OUT}/short_body.txt "3 2\n1 2\n3 4\n5\n")
 file(WRITE ${KC_MPI_OUT}/bad_number.txt "3 2\n1 2\n3 x\n5 6\n")
 file(WRITE ${KC_MPI_OUT}/beyond_memory.txt "2147483647 2147483647 1")
 
-# same_on_processes(name STATUS s ARGS ... [INPUT file] [OUT file] [PROCS p ...])
+# same_on_processes(name STATUS s ARGS ... [FILES f ...] [INPUT file] [OUT file] [PROCS p ...])
 function(same_on_processes name)
-  cmake_parse_arguments(C "" "STATUS;INPUT;OUT" "ARGS;PROCS" ${ARGN})
+  cmake_parse_arguments(C "" "STATUS;INPUT;OUT" "ARGS;PROCS;FILES" ${ARGN})
   string(REPLACE ";" "|" args "${C_ARGS}")
+  string(REPLACE ";" "|" files "${C_FILES}")
   if(NOT C_PROCS AND ENABLE_SANITIZERS)
     # Each job starts several times slower there: one process, and three.
     set(C_PROCS 1 3)
@@ -26,7 +27,7 @@ function(same_on_processes name)
   set(test kcenter.processes.${name})
   add_test(NAME ${test}
            COMMAND ${CMAKE_COMMAND} -DKCENTER=$<TARGET_FILE:kcenter> "-DLAUNCHER=${KC_LAUNCH_LINE}"
-                   "-DPROCS=${procs}" "-DARGS=${args}" "-DINPUT=${C_INPUT}" "-DOUT=${C_OUT}"
+                   "-DPROCS=${procs}" "-DARGS=${args}" "-DFILES=${files}" "-DINPUT=${C_INPUT}" "-DOUT=${C_OUT}"
                    -DSTATUS=${C_STATUS} -P ${CMAKE_CURRENT_LIST_DIR}/same_on_processes.cmake)
   math(EXPR timeout "120 * ${CLI_SLOWDOWN}")
   set_tests_properties(${test} PROPERTIES TIMEOUT ${timeout} LABELS cli RESOURCE_LOCK mpi PROCESSORS 2
@@ -38,6 +39,13 @@ set(GC ${CLI_DATA}/greedy_centers)
 same_on_processes(points_2000_k150 STATUS 0 ARGS order -k 150 ${GC}/points_2000x2.in)
 same_on_processes(number_forms_and_trailing_text STATUS 0 ARGS order ${GC}/number_forms.in)
 same_on_processes(ragged_text STATUS 0 ARGS order -t 2 ${KD}/ragged.txt)
+# The small matrices of greedy_centers' cases: most processes hold one row
+# or none, and equal distances lie on several.
+set(small "")
+foreach(m corner_3x2 tie_3x1 two_distinct all_equal one_row nan_row0 sum_order unfused trailing_text)
+  list(APPEND small ${GC}/${m}.in)
+endforeach()
+same_on_processes(small_matrices STATUS 0 ARGS order -k 4 FILES ${small})
 # ... as .npy files (each process maps its rows) ...
 same_on_processes(four_f4_fortran_s2 STATUS 0 ARGS order -s 2 ${KD}/four_f4.npy)
 # ... and through standard input (rank 0 reads, the rows are scattered).
