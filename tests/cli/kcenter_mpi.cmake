@@ -1,13 +1,14 @@
 # kcenter order under mpirun: on 1, 2, 3 and 4 processes (more than the
 # cores, hence --oversubscribe) every input prints exactly the bytes one
-# process prints, and ends with the same status. Each case runs all four
-# jobs; they hold the "mpi" lock, so no two jobs share the machine.
+# process prints, and ends with the same status. Each case runs its jobs in
+# turn (failures on fewer counts); they hold the "mpi" lock, so no two jobs
+# share the machine.
 set(KC_LAUNCH ${MPIEXEC_EXECUTABLE} ${MPIEXEC_NUMPROC_FLAG} @P@ --oversubscribe ${MPIEXEC_PREFLAGS})
 string(REPLACE ";" "|" KC_LAUNCH_LINE "${KC_LAUNCH}")
 set(KC_MPI_OUT ${CMAKE_CURRENT_BINARY_DIR}/kcenter_mpi_out)
 file(MAKE_DIRECTORY ${KC_MPI_OUT})
-# Text files of the shared reading, made here: a body that ends short, and
-# one with a number that does not convert.
+# Text files of the shared reading, made here: a body that ends short, one
+# with a number that does not convert, and a shape no process can hold.
 file(WRITE ${KC_MPI_OUT}/short_body.txt "3 2\n1 2\n3 4\n5\n")
 file(WRITE ${KC_MPI_OUT}/bad_number.txt "3 2\n1 2\n3 x\n5 6\n")
 file(WRITE ${KC_MPI_OUT}/beyond_memory.txt "2147483647 2147483647 1")
