@@ -3,10 +3,11 @@
 # against the same main linked without Open MPI (kcenter_no_mpi), on a
 # 4-row matrix, with hyperfine (Debian's package): 500 runs each after 20
 # warm-ups, medians. Release build in build-bench/. Not a test.
+# hyperfine is Debian's package of that name, installed by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build-bench
-bash scripts/install-deps
+command -v hyperfine >/dev/null || { echo "needs hyperfine: apt-get install hyperfine" >&2; exit 1; }
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$out" --target kcenter kcenter_no_mpi >/dev/null
 input=tests/cli/data/kcenter/four.txt
