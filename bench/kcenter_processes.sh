@@ -18,7 +18,8 @@
 # On a shared machine each run first waits (up to a minute) for a second in
 # which the processors were at least 97% idle; the "cores" column shows how
 # many cores a whole run really kept busy.
-# The .npy goes to build-bench/bench-data (24 bytes a row). Not a test.
+# The .npy goes to build-bench/bench-data (24 bytes a row) and is removed
+# at the end, unless KEEP=1. Not a test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${N:-20000000}
@@ -38,6 +39,7 @@ steps="$out/bench/kcenter_steps"
 # The rows are drawn in blocks: the same stream as one draw of them all.
 mkdir -p "$out/bench-data"
 big="$out/bench-data/uniform_${n}x3.npy"
+[ "${KEEP:-0}" = 1 ] || trap 'rm -f "$big" "$out"/order*.csv' EXIT
 [ -s "$big" ] || /usr/bin/python3 -c "
 import numpy as np, sys
 n = int(sys.argv[1]); rng = np.random.default_rng(0)
