@@ -8,7 +8,8 @@
 #     allreduce and broadcast, and those two alone, L(P)), on the same
 #     number of rows;
 #   - the model's step: the fold of n rows alone, over min(P, cores)
-#     (processes beyond the cores share them), plus L(P).
+#     (processes beyond the cores share them), plus L(P); it takes the
+#     fold alone from the P = 1 run, so PROCS should hold 1.
 # Every configuration runs once per round, in turn, so that all of them meet
 # the same load; the tables show medians over REPS rounds.
 #   bash bench/kcenter_processes.sh                       # N = 2e7, K = 1000
