@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "choice.hpp"
@@ -61,8 +62,7 @@ void team_end(team* t) {
   for (choice* e : t->engines) choice_end(e);
 }
 
-choice_farthest team_fold(team* t, const mat* A, int32_t c) {
-  const double* centre = A->data + int64_t{c} * A->cols;
+choice_farthest team_fold(team* t, const double* centre, int32_t c) {
   const size_t shards = t->engines.size();
   if (shards == 1) return choice_fold(t->engines[0], centre, c);
 #pragma omp parallel for num_threads(static_cast<int>(shards)) schedule(static, 1)
@@ -77,21 +77,45 @@ choice_farthest team_fold(team* t, const mat* A, int32_t c) {
 
 }  // namespace
 
-kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx) {
-  if (A->rows == 0) return kcenter_end::done;
+struct kcenter_team {
+  team t;
+};
+
+kcenter_team* kcenter_team_start(const mat* A, int32_t threads, int64_t centres) {
+  kcenter_team* t = new (std::nothrow) kcenter_team;
+  if (t == nullptr) return nullptr;
+  if (A->rows > 0 && !team_start(&t->t, A, threads, centres)) {
+    kcenter_team_end(t);
+    return nullptr;
+  }
+  return t;
+}
+
+choice_farthest kcenter_team_fold(kcenter_team* t, const double* c, int32_t c_row) {
+  if (t->t.engines.empty()) return choice_farthest{0.0, -1};  // no rows
+  return team_fold(&t->t, c, c_row);
+}
+
+void kcenter_team_end(kcenter_team* t) {
+  if (t == nullptr) return;
+  team_end(&t->t);
+  delete t;
+}
+
+kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx) {
+  if (by->rows == 0) return kcenter_end::done;
   const int64_t k = a->k;
   int32_t c = a->start;
   // Without columns every row is the start row's point: it covers them all.
-  const bool one_step = k == 1 || A->cols == 0;
-  team t;
-  if (!one_step && !team_start(&t, A, a->threads, k > 0 ? k : A->rows)) {
-    team_end(&t);
+  const bool one_step = k == 1 || by->cols == 0;
+  if (!one_step && !by->start(by->ctx, c, k > 0 ? k : by->rows)) {
+    by->end(by->ctx);
     return kcenter_end::no_memory;
   }
   kcenter_end end = kcenter_end::done;
   if (!emit(ctx, 0, c, HUGE_VAL)) end = kcenter_end::emit_failed;
   for (int64_t step = 1; !one_step && end == kcenter_end::done && (k < 0 || step < k); ++step) {
-    const choice_farthest f = team_fold(&t, A, c);
+    const choice_farthest f = by->fold(by->ctx, c);
     if (f.row < 0) break;  // every row lies on a centre
     if (a->has_radius && kcenter_within(f.dist_sq, a->radius)) break;
     if (f.row == c) {
@@ -107,8 +131,38 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
     if (!emit(ctx, step, f.row, f.dist_sq)) end = kcenter_end::emit_failed;
     c = f.row;
   }
-  team_end(&t);
+  if (!one_step) by->end(by->ctx);
   return end;
+}
+
+namespace {
+
+// The rows of one matrix on a team of threads.
+struct local_rows {
+  const mat* A;
+  int32_t threads;
+  kcenter_team* team;
+};
+
+bool local_start(void* ctx, int32_t, int64_t centres) {
+  local_rows* l = static_cast<local_rows*>(ctx);
+  l->team = kcenter_team_start(l->A, l->threads, centres);
+  return l->team != nullptr;
+}
+
+choice_farthest local_fold(void* ctx, int32_t c) {
+  local_rows* l = static_cast<local_rows*>(ctx);
+  return kcenter_team_fold(l->team, l->A->data + static_cast<int64_t>(c) * l->A->cols, c);
+}
+
+void local_end(void* ctx) { kcenter_team_end(static_cast<local_rows*>(ctx)->team); }
+
+}  // namespace
+
+kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx) {
+  local_rows l{A, a->threads, nullptr};
+  const kcenter_folder f{A->rows, A->cols, &l, local_start, local_fold, local_end};
+  return kcenter_order_by(&f, a, emit, ctx);
 }
 
 farthest kcenter_pair(const mat* A, int32_t threads) {

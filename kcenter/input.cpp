@@ -41,12 +41,21 @@ bool load_text(scan_reader* r, kcenter_input* in, const std::string& read_name, 
 // The matrix of a NumPy file, or the line for its refusal.
 bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const std::string& read_name,
               kcenter_error* err) {
-  const npy_header& h = in->npy.h;
+  if (s != npy_status::ok) return kcenter_npy_refusal(s, &in->npy, name, read_name, err);
+  in->m = in->npy.m;
+  in->from_npy = true;
+  return true;
+}
+
+bool starts_npy(const char* p, int64_t n) { return n >= 6 && std::memcmp(p, npy_magic, 6) == 0; }
+
+}  // namespace
+
+bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& name,
+                         const std::string& read_name, kcenter_error* err) {
+  const npy_header& h = f->h;
   switch (s) {
-    case npy_status::ok:
-      in->m = in->npy.m;
-      in->from_npy = true;
-      return true;
+    case npy_status::ok: break;
     case npy_status::bad_version: return fail(err, kcenter_fault::npy_version, name, h.major, h.minor);
     case npy_status::not_npy:  // the magic bytes were seen: only a cut file can get here
     case npy_status::header_cut: return fail(err, kcenter_fault::npy_header_cut, name);
@@ -59,17 +68,12 @@ bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const st
     case npy_status::bad_shape: return fail(err, kcenter_fault::npy_shape, name);
     case npy_status::not_2d: return fail(err, kcenter_fault::npy_not_2d, name, h.ndim);
     case npy_status::too_large: return fail(err, kcenter_fault::npy_too_large, name);
-    case npy_status::data_size:
-      return fail(err, kcenter_fault::npy_data_size, name, in->npy.data_found, h.data_bytes);
+    case npy_status::data_size: return fail(err, kcenter_fault::npy_data_size, name, f->data_found, h.data_bytes);
     case npy_status::read_failed: return fail(err, kcenter_fault::cannot_read, read_name);
     case npy_status::no_memory: return fail(err, kcenter_fault::no_memory_matrix, "", h.rows, h.cols);
   }
   return fail(err, kcenter_fault::cannot_read, read_name);
 }
-
-bool starts_npy(const char* p, int64_t n) { return n >= 6 && std::memcmp(p, npy_magic, 6) == 0; }
-
-}  // namespace
 
 bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err) {
   in->m = mat{nullptr, 0, 0};

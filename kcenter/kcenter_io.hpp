@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "choice.hpp"
 #include "pair_search.hpp"
 #include "matvec.hpp"
 #include "npy.hpp"
@@ -99,6 +100,12 @@ struct kcenter_input {
 bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err);
 void kcenter_unload(kcenter_input* in);
 
+// The line for a NumPy file refused with status s (not ok): always false,
+// with *err set. `name` is the file as given, `read_name` as the read
+// failure names it ("file F", or "standard input").
+bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& name,
+                         const std::string& read_name, kcenter_error* err);
+
 // ---- the drivers ---------------------------------------------------------------
 
 // Whether a squared distance lies within distance r: d <= r * r exactly (the
@@ -109,6 +116,36 @@ bool kcenter_within(double d, double r);
 using kcenter_emit = bool (*)(void* ctx, int64_t step, int32_t row, double dist_sq);
 
 enum class kcenter_end { done, no_memory, emit_failed };
+
+// The fold-and-pick of each step, over whatever holds the rows: one
+// matrix on a team of threads, or each process's share of the rows.
+struct kcenter_folder {
+  int32_t rows;  // of the whole matrix
+  int32_t cols;
+  void* ctx;
+  // Readies the engines for about `centres` folds, the first of row `first`;
+  // false when their storage cannot be had.
+  bool (*start)(void* ctx, int32_t first, int64_t centres);
+  // Folds row c in (the first row, then always the row the last fold
+  // returned) and returns the farthest row of all, the lowest among equals:
+  // row -1 when every row lies on a centre, or when the order must stop.
+  choice_farthest (*fold)(void* ctx, int32_t c);
+  void (*end)(void* ctx);
+};
+
+// The order of kcenter_order over any folder: every rule of the order is
+// here, and only the folds differ.
+kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx);
+
+// The rows of A on a team of up to `threads` threads, one engine each on
+// contiguous shards: a fold gives the farthest row of A (the lowest among
+// equals), whatever the number of shards. Null when storage cannot be had.
+struct kcenter_team;
+kcenter_team* kcenter_team_start(const mat* A, int32_t threads, int64_t centres);
+// Folds the point c (A->cols doubles) in; c_row is the row of A it is, or -1
+// when it is no row of A. The answer is the same either way.
+choice_farthest kcenter_team_fold(kcenter_team* t, const double* c, int32_t c_row);
+void kcenter_team_end(kcenter_team* t);
 
 // The farthest-first order from row a->start (below A->rows, or 0 when there
 // are none): step 0 is the start row with dist_sq +inf, and each later step

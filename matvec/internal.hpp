@@ -36,6 +36,12 @@ struct scan_result {
 // is then the start of that number, the white space before it consumed).
 scan_result scan_double(const char* first, const char* last, bool at_end, double* value);
 
+// The common case of scan_double, for a caller that has skipped the white
+// space: a plain decimal number that white space follows inside the range.
+// On success *p is moved past the number (and only past it) and *value
+// holds what scan_double would store; false leaves the rest to scan_double.
+bool scan_double_quick(const char** p, const char* last, double* value);
+
 // One "%d" conversion (base 10, optional sign). The value saturates at the
 // int64_t limits; fitting it into a narrower type is the caller's business.
 scan_result scan_int(const char* first, const char* last, bool at_end, int64_t* value);

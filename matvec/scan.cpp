@@ -271,7 +271,7 @@ bool started(scan_reader* r) {
 // hex, inf, nan, values out of range, malformed text, a number that reaches
 // the end of the buffer) returns false and is left to scan_double. On
 // success *p is moved past the number, not past the white space after it.
-static inline bool quick_double(const char** p, const char* last, double* value) {
+bool scan_double_quick(const char** p, const char* last, double* value) {
   const char* s = *p;
   const char* q = s + (*s == '-');
   if (q == last || !(is_digit(static_cast<unsigned char>(*q)) || *q == '.')) return false;
@@ -302,7 +302,7 @@ int64_t scan_reader_doubles(scan_reader* r, double* out, int64_t n) {
       while (p < last && is_space(static_cast<unsigned char>(*p))) ++p;
       if (p == last) break;
       double v;
-      if (!quick_double(&p, last, &v)) break;
+      if (!scan_double_quick(&p, last, &v)) break;
       out[i] = v;
       ++converted;
     }

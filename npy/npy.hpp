@@ -69,6 +69,15 @@ struct npy_file {
 // closed afterwards. On any status but ok, f holds no storage, and f->h and
 // f->data_found say as much as was learnt.
 npy_status npy_read_fd(npy_file* f, int fd);
+// Reads and checks the header of the array in a regular file, from the
+// descriptor's current offset to the end of the file, as npy_read_fd does,
+// and reads no data: ok says that npy_read_rows may follow; f holds no storage.
+npy_status npy_check_fd(npy_file* f, int fd);
+// Rows [first, first + count) of that array (count rows of f->h.cols) as
+// f->m, checked as npy_read_fd checks the whole file; only the pages of
+// those rows are read. C-order float64 is mapped, the rest converted into
+// storage for those rows alone.
+npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count);
 // Reads an array from a stream (a pipe): `head` holds the first head_len
 // bytes, already taken from fd, and fd the rest. Reads no byte from fd
 // beyond the array's last; text after it is left unread. Storage grows with

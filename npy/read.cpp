@@ -71,18 +71,21 @@ void widen(int32_t item_size, const char* src, double* dst, int64_t count, int64
 // part of it is written, from one run of that column.
 int64_t block_rows(int64_t cols) { return std::max<int64_t>(64, (int64_t{1} << 11) / std::max<int64_t>(cols, 1)); }
 
-// The data, laid out as the file has it, as a row-major matrix.
-void convert(const npy_header& h, const char* src, double* dst) {
+// Rows [first, first + count) of the data, laid out as the file has it
+// from src on, as a row-major matrix.
+void convert_rows(const npy_header& h, const char* src, int64_t first, int64_t count, double* dst) {
   if (!h.fortran_order) {
-    widen(h.item_size, src, dst, h.rows * h.cols, 1);
+    widen(h.item_size, src + first * h.cols * h.item_size, dst, count * h.cols, 1);
     return;
   }
   const int64_t block = block_rows(h.cols);
-  for (int64_t i0 = 0; i0 < h.rows; i0 += block)
+  for (int64_t i0 = first; i0 < first + count; i0 += block)
     for (int64_t j = 0; j < h.cols; ++j)
-      widen(h.item_size, src + (j * h.rows + i0) * h.item_size, dst + i0 * h.cols + j,
-            std::min(block, h.rows - i0), h.cols);
+      widen(h.item_size, src + (j * h.rows + i0) * h.item_size, dst + (i0 - first) * h.cols + j,
+            std::min(block, first + count - i0), h.cols);
 }
+
+void convert(const npy_header& h, const char* src, double* dst) { convert_rows(h, src, 0, h.rows, dst); }
 
 // pread in full, or false.
 bool pread_full(int fd, char* p, size_t n, off_t at) {
@@ -123,6 +126,38 @@ struct source {
   }
 };
 
+// The header of the array from fd's offset `start` to the end of the file,
+// checked against the file's size; *avail is the number of bytes from start.
+npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail) {
+  reset(f);
+  struct stat st;
+  *start = ::lseek(fd, 0, SEEK_CUR);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || *start < 0) return npy_status::read_failed;
+  *avail = st.st_size > *start ? static_cast<int64_t>(st.st_size - *start) : 0;
+
+  unsigned char pre[preamble_max];
+  const size_t have = static_cast<size_t>(std::min<int64_t>(*avail, preamble_max));
+  if (!pread_full(fd, reinterpret_cast<char*>(pre), have, *start)) return npy_status::read_failed;
+  size_t preamble = 0;
+  int64_t header_len = 0;
+  npy_status s = read_preamble(pre, have, &f->h, &preamble, &header_len);
+  if (s != npy_status::ok) return s;
+  // The file's size bounds every length before anything is allocated.
+  if (header_len > npy_max_header) return npy_status::header_too_long;
+  if (f->h.data_offset > *avail) return npy_status::header_cut;
+  char* text = static_cast<char*>(std::malloc(static_cast<size_t>(header_len) + 1));
+  if (text == nullptr) return npy_status::no_memory;
+  if (!pread_full(fd, text, static_cast<size_t>(header_len), *start + static_cast<off_t>(preamble)))
+    s = npy_status::read_failed;
+  else
+    s = npy_parse_header(text, static_cast<size_t>(header_len), &f->h);
+  std::free(text);
+  if (s != npy_status::ok) return s;
+  f->data_found = *avail - f->h.data_offset;
+  if (f->data_found != f->h.data_bytes) return npy_status::data_size;
+  return npy_status::ok;
+}
+
 }  // namespace
 
 void npy_free(npy_file* f) {
@@ -131,33 +166,17 @@ void npy_free(npy_file* f) {
   reset(f);
 }
 
-npy_status npy_read_fd(npy_file* f, int fd) {
-  reset(f);
-  struct stat st;
-  const off_t start = ::lseek(fd, 0, SEEK_CUR);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || start < 0) return npy_status::read_failed;
-  const int64_t avail = st.st_size > start ? static_cast<int64_t>(st.st_size - start) : 0;
+npy_status npy_check_fd(npy_file* f, int fd) {
+  off_t start = 0;
+  int64_t avail = 0;
+  return check_fd(f, fd, &start, &avail);
+}
 
-  unsigned char pre[preamble_max];
-  const size_t have = static_cast<size_t>(std::min<int64_t>(avail, preamble_max));
-  if (!pread_full(fd, reinterpret_cast<char*>(pre), have, start)) return npy_status::read_failed;
-  size_t preamble = 0;
-  int64_t header_len = 0;
-  npy_status s = read_preamble(pre, have, &f->h, &preamble, &header_len);
+npy_status npy_read_fd(npy_file* f, int fd) {
+  off_t start = 0;
+  int64_t avail = 0;
+  const npy_status s = check_fd(f, fd, &start, &avail);
   if (s != npy_status::ok) return s;
-  // The file's size bounds every length before anything is allocated.
-  if (header_len > npy_max_header) return npy_status::header_too_long;
-  if (f->h.data_offset > avail) return npy_status::header_cut;
-  char* text = static_cast<char*>(std::malloc(static_cast<size_t>(header_len) + 1));
-  if (text == nullptr) return npy_status::no_memory;
-  if (!pread_full(fd, text, static_cast<size_t>(header_len), start + static_cast<off_t>(preamble)))
-    s = npy_status::read_failed;
-  else
-    s = npy_parse_header(text, static_cast<size_t>(header_len), &f->h);
-  std::free(text);
-  if (s != npy_status::ok) return s;
-  f->data_found = avail - f->h.data_offset;
-  if (f->data_found != f->h.data_bytes) return npy_status::data_size;
 
   // The whole file is mapped (from its start, as mappings begin on a page),
   // its pages filled at once rather than fault by fault. C-order float64 on
@@ -247,4 +266,51 @@ npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_le
   }
   work_free(buf);
   return s;
+}
+
+npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count) {
+  off_t start = 0;
+  int64_t avail = 0;
+  const npy_status s = check_fd(f, fd, &start, &avail);
+  if (s != npy_status::ok) return s;
+  const npy_header& h = f->h;
+  if (first < 0 || count < 0 || first > h.rows - count) return npy_status::read_failed;
+  f->m = mat{nullptr, static_cast<int32_t>(count), static_cast<int32_t>(h.cols)};
+  if (count == 0 || h.cols == 0) {
+    f->owned = storage_alloc(0, false);
+    f->m.data = f->owned;
+    return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
+  }
+  // C order: the rows' bytes are one run, mapped from the page it starts on
+  // and filled at once. Fortran order: every column holds a run of the
+  // rows; the whole file is mapped and only the pages of those runs are
+  // touched.
+  const int64_t data_at = static_cast<int64_t>(start) + h.data_offset;
+  const int64_t page = ::sysconf(_SC_PAGESIZE);
+  int64_t from = 0, to = data_at + h.data_bytes;
+  if (!h.fortran_order) {
+    const int64_t row_bytes = h.cols * h.item_size;
+    from = (data_at + first * row_bytes) / page * page;
+    to = data_at + (first + count) * row_bytes;
+  }
+  const size_t len = static_cast<size_t>(to - from);
+  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (h.fortran_order ? 0 : MAP_POPULATE), fd, from);
+  if (map == MAP_FAILED) return npy_status::read_failed;
+  const char* base = static_cast<const char*>(map);
+  // C order: the first row, at the start of the run; Fortran order: the data.
+  const char* src = h.fortran_order ? base + data_at : base + (data_at + first * h.cols * h.item_size - from);
+  if (h.item_size == 8 && !h.fortran_order && reinterpret_cast<uintptr_t>(src) % alignof(double) == 0) {
+    f->map = map;
+    f->map_len = len;
+    f->m.data = const_cast<double*>(reinterpret_cast<const double*>(src));
+    return npy_status::ok;
+  }
+  f->owned = storage_alloc(count * h.cols, false);
+  if (f->owned != nullptr) {
+    if (h.fortran_order) convert_rows(h, src, first, count, f->owned);
+    else widen(h.item_size, src, f->owned, count * h.cols, 1);
+  }
+  ::munmap(map, len);
+  f->m.data = f->owned;
+  return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
 }

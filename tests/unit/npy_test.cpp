@@ -230,6 +230,52 @@ TEST(NpyReadFd, ReadsFromTheCurrentOffset) {
   npy_free(&f);
 }
 
+// Every share of the rows, in every layout, on and off page and 8-byte
+// boundaries and after an offset, is exactly those rows of the whole read.
+TEST(NpyReadRows, EverySharesRowsAreThoseOfTheWholeFile) {
+  const size_t rows = 1100, cols = 3;  // 26400 bytes of doubles: several pages
+  std::vector<float> f4(rows * cols);
+  std::vector<double> f8(rows * cols);
+  for (size_t k = 0; k < rows * cols; ++k) {
+    f4[k] = static_cast<float>(k) * 0.37f - 11.0f;
+    f8[k] = static_cast<double>(k) * 0.1 + 0x1p-40;
+  }
+  for (bool fortran : {false, true}) {
+    for (int size : {4, 8}) {
+      for (size_t align : {64, 4}) {
+        const std::string bytes =
+            "skip" + npy_bytes(dict(size == 4 ? "<f4" : "<f8", fortran, "(1100, 3)"), size == 4 ? raw(f4) : raw(f8),
+                               1, align);
+        const int fd = open_text(bytes, "rows.npy");
+        ASSERT_EQ(lseek(fd, 4, SEEK_SET), 4);
+        npy_file whole;
+        ASSERT_EQ(npy_read_fd(&whole, fd), npy_status::ok);
+        for (int64_t P = 1; P <= 5; ++P) {
+          for (int64_t r = 0; r < P; ++r) {
+            const int64_t first = 1100 * r / P, count = 1100 * (r + 1) / P - first;
+            npy_file share;
+            ASSERT_EQ(npy_read_rows(&share, fd, first, count), npy_status::ok);
+            ASSERT_EQ(share.m.rows, count);
+            for (int64_t k = 0; k < count * 3; ++k)
+              ASSERT_TRUE(same_bits(share.m.data[k], whole.m.data[first * 3 + k]))
+                  << fortran << size << align << " P " << P << " r " << r << " k " << k;
+            npy_free(&share);
+          }
+        }
+        npy_file f;
+        EXPECT_EQ(npy_read_rows(&f, fd, 1000, 101), npy_status::read_failed);
+        npy_free(&whole);
+        close(fd);
+      }
+    }
+  }
+  // The same checks as a whole read: a file shorter than its shape needs.
+  npy_file f;
+  const int fd = open_text(npy_bytes(dict("<f8", false, "(1100, 3)"), raw(f8)).substr(0, 1000), "short_rows.npy");
+  EXPECT_EQ(npy_read_rows(&f, fd, 0, 10), npy_status::data_size);
+  close(fd);
+}
+
 TEST(NpyReadFd, RefusesFilesThatLieAboutThemselves) {
   std::vector<double> v = {1, 2, 3, 4, 5, 6};
   const std::string good = npy_bytes(dict("<f8", false, "(3, 2)"), raw(v));
