@@ -422,7 +422,8 @@ int run(job* j) {
 
 }  // namespace
 
-int kcenter_order_on_processes(const kcenter_args* a, const char* program) {
+int kcenter_on_processes(const kcenter_args* a, const kcenter_error* refused, const char* program,
+                         int (*alone)(const kcenter_args*, const char*)) {
   int provided = 0;
   MPI_Init_thread(nullptr, nullptr, MPI_THREAD_FUNNELED, &provided);
   job j{};
@@ -431,7 +432,18 @@ int kcenter_order_on_processes(const kcenter_args* a, const char* program) {
   j.owned = mat{nullptr, 0, 0};
   MPI_Comm_rank(MPI_COMM_WORLD, &j.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &j.size);
-  const int status = run(&j);
+  int status = 1;
+  const bool parsed = refused == nullptr;
+  if (agree(&j, parsed, parsed ? std::string() : kcenter_error_line(*refused, program)) &&
+      agree(&j, same({static_cast<int64_t>(a->command), a->help ? 1 : 0}),
+            "error : every process must be given the same command")) {
+    if (a->command == kcenter_command::order && !a->help) {
+      status = run(&j);
+    } else {
+      // Rank 0's alone; the others wait for it in MPI_Finalize.
+      status = j.rank == 0 ? alone(a, program) : 0;
+    }
+  }
   kcenter_unload(&j.whole);
   npy_free(&j.npy);
   mat_free(&j.owned);

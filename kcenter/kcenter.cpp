@@ -17,23 +17,27 @@ static int fail_with(const kcenter_error& e, const char* program) {
   return 1;
 }
 
+// Everything but the order over MPI: one process.
+static int run_alone(const kcenter_args* args, const char* program) {
+  if (args->help) return print_help(kcenter_help(args->command));
+  if (!threads_can_start(args->threads)) return failf("error : the system cannot start %d threads", args->threads);
+  kcenter_input in;
+  kcenter_error err;
+  if (!kcenter_load(args->input, &in, &err)) return fail_with(err, program);
+  const bool ok = kcenter_run(args, &in.m, &err);
+  kcenter_unload(&in);
+  if (!ok) return fail_with(err, program);
+  return output_status();
+}
+
 int main(int argc, char** argv) {
-  // Started by mpirun, the order is shared out among the processes of the
-  // job; everything else is rank 0's alone, and said once.
-  int rank = 0;
-  const bool launched = kcenter_launched(&rank);
   kcenter_args args;
   kcenter_error err;
-  if (!kcenter_parse_args(argc, argv, &args, &err)) return rank == 0 ? fail_with(err, argv[0]) : 1;
-  if (args.help) return rank == 0 ? print_help(kcenter_help(args.command)) : 0;
-  if (launched && args.command == kcenter_command::order) return kcenter_order_on_processes(&args, argv[0]);
-  if (rank != 0) return 0;
-  if (!threads_can_start(args.threads)) return failf("error : the system cannot start %d threads", args.threads);
-
-  kcenter_input in;
-  if (!kcenter_load(args.input, &in, &err)) return fail_with(err, argv[0]);
-  const bool ok = kcenter_run(&args, &in.m, &err);
-  kcenter_unload(&in);
-  if (!ok) return fail_with(err, argv[0]);
-  return output_status();
+  const bool parsed = kcenter_parse_args(argc, argv, &args, &err);
+  // Started by mpirun, the processes agree on the command line before any of
+  // them ends, and the order is shared out among them.
+  int rank = 0;
+  if (kcenter_launched(&rank)) return kcenter_on_processes(&args, parsed ? nullptr : &err, argv[0], run_alone);
+  if (!parsed) return fail_with(err, argv[0]);
+  return run_alone(&args, argv[0]);
 }

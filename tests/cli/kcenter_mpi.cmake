@@ -93,3 +93,10 @@ cli_case(kcenter.processes.pair PROGRAM kcenter ARGS pair ${KD}/four_f4.npy EXIT
 cli_case(kcenter.processes.bad_k PROGRAM kcenter ARGS order -k 0 EXIT 1 LAUNCHER_NOTICES
          LAUNCHER ${MPIEXEC_EXECUTABLE} ${np} 3 --oversubscribe ${MPIEXEC_PREFLAGS}
          LINE "error : k must be a whole number from 1 to 2147483647")
+# A process the others cannot see refusing its arguments, or another command.
+cli_case(kcenter.processes.bad_k_on_rank1 PROGRAM kcenter ARGS order -k 0 ${KD}/four.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
+         LINE "error : k must be a whole number from 1 to 2147483647")
+cli_case(kcenter.processes.other_command PROGRAM kcenter ARGS pair ${KD}/four.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
+         LINE "error : every process must be given the same command")
