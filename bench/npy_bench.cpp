@@ -1,6 +1,6 @@
 // Google Benchmark: reading a .npy matrix against copying the file's bytes,
 // and against reading the same matrix as text. 10^6 x 3 uniform points
-// (points.hpp), files written once into $TMPDIR (default /tmp), read from the
+// (gen_points uniform 1000000 3 1), files written once into $TMPDIR (default /tmp), read from the
 // page cache, and removed at the end. Every case ends with one pass over the doubles (their sum),
 // so that each is timed to "the matrix in memory and read once". Not part of
 // the tests.
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "kernels.hpp"
+#include "data.hpp"
 #include "matvec.hpp"
 #include "npy.hpp"
-#include "points.hpp"
+#include "work.hpp"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string path_of(layout l) {
 const std::string& file(layout l) {
   static std::string made[5];
   if (!made[l].empty()) return made[l];
-  const std::vector<double> x = make_points(point_kind::uniform, n, d, 1);
+  const std::vector<double> x = generated(gen_kind::uniform, n, d, 1);
   std::string bytes;
   if (l == text) {
     bytes = std::to_string(n) + " " + std::to_string(d) + "\n";
