@@ -26,7 +26,7 @@ data_dir="$out/bench-data/groups"
 mkdir -p "$data_dir"
 trap 'rm -rf "$data_dir"' EXIT
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source bench/common.sh
 
 # Median wall seconds of `reps` runs of PROGRAM K < FILE.
 wall() {

@@ -52,24 +52,8 @@ out.flush()" "$n" "$big"
 # mpirun as root needs both; --oversubscribe lets P pass the cores.
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_WAIT_POLICY=passive
 launch() { [ "$1" = alone ] || echo mpirun -np "$1" --oversubscribe "${flags[@]}"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source bench/common.sh
 
-# Waits for a second of at least 97% idle time over all processors, for at
-# most 60 tries; then runs regardless.
-wait_quiet() {
-  [ "$quiet" = 1 ] || return 0
-  local a b try
-  for try in $(seq 60); do
-    read -r -a a </proc/stat
-    sleep 1
-    read -r -a b </proc/stat
-    awk -v a="${a[*]:1:8}" -v b="${b[*]:1:8}" 'BEGIN {
-      split(a, x); split(b, y)
-      for (k = 1; k <= 8; k++) total += y[k] - x[k]
-      exit !(100 * (y[4] - x[4] + y[5] - x[5]) >= 97 * total)
-    }' && return 0
-  done
-}
 
 "$kc" order -k "$k" "$big" >"$out/order-alone.csv"
 declare -A whole part

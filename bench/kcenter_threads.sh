@@ -24,22 +24,7 @@ trap 'rm -f "$data" "$out/bench-data/order_t1.csv" "$out/bench-data/order_t2.csv
 import numpy as np
 np.save('$data', np.random.default_rng(1).uniform(-1, 1, (100000, 64)))"
 
-wait_quiet() {
-  [ "$quiet" = 1 ] || return 0
-  local a b try
-  for try in $(seq 60); do
-    read -r -a a </proc/stat
-    sleep 1
-    read -r -a b </proc/stat
-    awk -v a="${a[*]:1:8}" -v b="${b[*]:1:8}" 'BEGIN {
-      split(a, x); split(b, y)
-      for (k = 1; k <= 8; k++) total += y[k] - x[k]
-      exit !(100 * (y[4] - x[4] + y[5] - x[5]) >= 97 * total)
-    }' && return 0
-  done
-}
-
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source bench/common.sh
 
 declare -A secs cores
 for t in 1 2; do

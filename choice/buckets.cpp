@@ -40,17 +40,6 @@ constexpr int64_t pruning_min_centres = 33;
 constexpr int32_t pruning_min_rows = 8 * bucket_rows;
 constexpr int32_t pruning_max_cols = 8;
 
-// A candidate for the farthest row: the largest nearest distance, then the
-// lowest row. none loses to every row whose nearest distance is above 0.0.
-struct candidate {
-  double dist;
-  int32_t row;
-};
-constexpr candidate none{0.0, INT32_MAX};
-
-bool farther(candidate a, candidate b) {
-  return a.dist > b.dist || (a.dist == b.dist && a.row < b.row);
-}
 
 bool row_is_finite(const double* row, int32_t cols) {
   for (int32_t j = 0; j < cols; ++j)

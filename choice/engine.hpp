@@ -10,6 +10,19 @@
 #include "choice.hpp"
 #include "kernels.hpp"
 
+// A candidate for the farthest row: the largest nearest distance, then the
+// lowest row. Rows at 0.0 never count: such a candidate is no better than
+// none.
+struct candidate {
+  double dist;
+  int32_t row;
+};
+constexpr candidate none{0.0, INT32_MAX};
+
+inline bool farther(candidate a, candidate b) {
+  return a.dist > b.dist || (a.dist == b.dist && a.dist > 0.0 && a.row < b.row);
+}
+
 // Every row laid out by coordinate, one vector pass per centre.
 struct pass_engine {
   by_coord X;

@@ -82,18 +82,6 @@ constexpr int64_t layout_waste = 2;
 // Groups reserved at the start at most: 2 MiB of bookkeeping.
 constexpr int64_t first_groups = 16384;
 
-// A candidate for the farthest row: the largest nearest distance, then the
-// lowest row. Rows at 0.0 never count: such a candidate is no better than
-// none.
-struct candidate {
-  double dist;
-  int32_t row;
-};
-constexpr candidate none{0.0, INT32_MAX};
-
-bool farther(candidate a, candidate b) {
-  return a.dist > b.dist || (a.dist == b.dist && a.dist > 0.0 && a.row < b.row);
-}
 
 bool is_finite(const double* x, int32_t d) {
   for (int32_t j = 0; j < d; ++j)
