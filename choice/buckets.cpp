@@ -166,7 +166,12 @@ bool sort_along_curve(bucket_engine* e, const mat* A) {
   for (uint32_t v = 0; v < spread.size(); ++v)
     for (int32_t t = 0; t < q; ++t) spread[v] |= ((v >> t) & 1u) << (t * key_dims);
 
-  uint64_t* items = static_cast<uint64_t*>(work_alloc(2 * int64_t{n} * 8));
+  // The sort's two arrays lie in the copy by coordinate while it is not yet
+  // filled, when it holds them (from 2 columns on): memory the process
+  // touches for the first time costs the kernel a clearing.
+  const bool in_copy = e->X.stride * e->X.cols >= 2 * int64_t{n};
+  uint64_t* items = in_copy ? reinterpret_cast<uint64_t*>(e->X.x)
+                            : static_cast<uint64_t*>(work_alloc(2 * int64_t{n} * 8));
   if (items == nullptr) return false;
   const double cells = std::ldexp(1.0, q);
   for (int32_t p = 0; p < n; ++p) {
@@ -183,7 +188,7 @@ bool sort_along_curve(bucket_engine* e, const mat* A) {
   }
   const uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
   for (int32_t p = 0; p < n; ++p) e->row[p] = static_cast<int32_t>(sorted[p] & 0xFFFFFFFFu);
-  work_free(items);
+  if (!in_copy) work_free(items);
   // Rising rows within each bucket, so that its lowest position among
   // equals is its lowest row.
   for (int32_t b = 0; b < e->buckets; ++b) {
@@ -283,16 +288,12 @@ bucket_engine* buckets_start(const mat* A, simd_level level) {
   list_finite_rows(e, A);
   e->buckets = (e->finite + bucket_rows - 1) / bucket_rows;
   e->groups = (e->buckets + group_buckets - 1) / group_buckets;
-  if (!sort_along_curve(e, A)) {
-    buckets_end(e);
-    return nullptr;
-  }
   e->X = by_coord_alloc(e->finite, A->cols);
   e->lo = by_coord_alloc(e->buckets, A->cols);
   e->hi = by_coord_alloc(e->buckets, A->cols);
   e->group_lo = by_coord_alloc(e->groups, A->cols);
   e->group_hi = by_coord_alloc(e->groups, A->cols);
-  if (!e->X.x || !e->lo.x || !e->hi.x || !e->group_lo.x || !e->group_hi.x) {
+  if (!e->X.x || !e->lo.x || !e->hi.x || !e->group_lo.x || !e->group_hi.x || !sort_along_curve(e, A)) {
     buckets_end(e);
     return nullptr;
   }
@@ -318,13 +319,23 @@ choice_farthest buckets_fold(bucket_engine* e, const double* c) {
     // Mending the tree leaf by leaf costs a few steps up per bucket; past
     // one visit in eight buckets, building it again is cheaper.
     const bool rebuild = visits * 8 >= e->buckets;
+    // The folds first, noting each bucket's farthest position; then its
+    // row, a read from anywhere in the row list that would stall each fold
+    // but overlaps with the others when they come together.
     for (int64_t v = 0; v < visits; ++v) {
       const int32_t b = e->visit[v];
       const int64_t first = int64_t{b} * bucket_rows;
       if (v + 1 < visits) prefetch_bucket(e, e->visit[v + 1]);
       const farthest_row f = fold_nearest(e->level, &e->X, first, first + bucket_size(e, b), c, e->near);
       e->top[b] = f.dist;
-      e->top_row[b] = f.pos < 0 ? INT32_MAX : e->row[f.pos];
+      e->top_row[b] = static_cast<int32_t>(f.pos);  // -1 for none
+    }
+    for (int64_t v = 0; v < visits; ++v) {
+      const int32_t b = e->visit[v], pos = e->top_row[b];
+      e->top_row[b] = pos < 0 ? INT32_MAX : e->row[pos];
+    }
+    for (int64_t v = 0; v < visits; ++v) {
+      const int32_t b = e->visit[v];
       if (rebuild) e->tree[e->leaves + b] = {e->top[b], e->top_row[b]};
       else tree_set(e, b, {e->top[b], e->top_row[b]});
     }
