@@ -184,17 +184,21 @@ bool sort_along_curve(bucket_engine* e, const mat* A) {
                                            : 0u;
       key |= spread[cell] << j;
     }
-    items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(e->row[p]);
+    items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(p);
   }
-  const uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
-  for (int32_t p = 0; p < n; ++p) e->row[p] = static_cast<int32_t>(sorted[p] & 0xFFFFFFFFu);
+  uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
+  // The rows in rising order within each bucket, so that its lowest position
+  // among equals is its lowest row: each listed row's bucket (by where the
+  // curve puts it), then the rows dealt to their buckets in list order, which
+  // is row order. Both arrays fit in the sort's two halves.
+  int32_t* bucket_of = reinterpret_cast<int32_t*>(sorted == items ? items + n : items);
+  for (int32_t p = 0; p < n; ++p) bucket_of[sorted[p] & 0xFFFFFFFFu] = p / bucket_rows;
+  int32_t* dealt = reinterpret_cast<int32_t*>(sorted);
+  std::vector<int32_t> next(static_cast<size_t>(e->buckets));
+  for (int32_t b = 0; b < e->buckets; ++b) next[static_cast<size_t>(b)] = b * bucket_rows;
+  for (int32_t p = 0; p < n; ++p) dealt[next[static_cast<size_t>(bucket_of[p])]++] = e->row[p];
+  std::copy(dealt, dealt + n, e->row);
   if (!in_copy) work_free(items);
-  // Rising rows within each bucket, so that its lowest position among
-  // equals is its lowest row.
-  for (int32_t b = 0; b < e->buckets; ++b) {
-    int32_t* first = e->row + int64_t{b} * bucket_rows;
-    std::sort(first, first + bucket_size(e, b));
-  }
   return true;
 }
 
