@@ -138,10 +138,9 @@ uint64_t* radix_sort_keys(uint64_t* items, uint64_t* spare, int64_t n, int32_t b
 
 // Puts the listed rows in the order of a Z-order curve over a grid laid on
 // their bounding box (q bits a coordinate, at most 32 key bits), so that
-// each cut of bucket_rows positions holds nearby rows, and lays them out in
-// the copy by coordinate in that order. False when the sort's scratch
-// cannot be had.
-bool lay_out_along_curve(bucket_engine* e, const mat* A) {
+// each cut of bucket_rows positions holds nearby rows. False when the
+// sort's scratch cannot be had.
+bool sort_along_curve(bucket_engine* e, const mat* A) {
   const int32_t d = A->cols, n = e->finite;
   const int32_t q = std::max(1, std::min(16, 32 / std::max(d, 1)));
   const int32_t key_dims = std::min(d, 32 / q);
@@ -187,29 +186,19 @@ bool lay_out_along_curve(bucket_engine* e, const mat* A) {
     }
     items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(p);
   }
-  const uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
+  uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
   // The rows in rising order within each bucket, so that its lowest position
   // among equals is its lowest row: each listed row's bucket (by where the
   // curve puts it), then the rows dealt to their buckets in list order, which
-  // is row order. The nearest distances are not set yet: their storage holds
-  // the buckets and the list while the sort's arrays are given up.
-  int32_t* bucket_of = reinterpret_cast<int32_t*>(e->near);
-  int32_t* listed = bucket_of + n;
+  // is row order. Both arrays fit in the sort's two halves.
+  int32_t* bucket_of = reinterpret_cast<int32_t*>(sorted == items ? items + n : items);
   for (int32_t p = 0; p < n; ++p) bucket_of[sorted[p] & 0xFFFFFFFFu] = p / bucket_rows;
-  std::copy(e->row, e->row + n, listed);
-  if (!in_copy) work_free(items);
-  // Dealing reads the matrix front to back; each bucket's next place in the
-  // copy stays in cache between its rows.
+  int32_t* dealt = reinterpret_cast<int32_t*>(sorted);
   std::vector<int32_t> next(static_cast<size_t>(e->buckets));
   for (int32_t b = 0; b < e->buckets; ++b) next[static_cast<size_t>(b)] = b * bucket_rows;
-  const int64_t stride = e->X.stride;
-  for (int32_t p = 0; p < n; ++p) {
-    const int32_t at = next[static_cast<size_t>(bucket_of[p])]++, row = listed[p];
-    e->row[at] = row;
-    const double* r = A->data + int64_t{row} * d;
-    for (int32_t j = 0; j < d; ++j) e->X.x[j * stride + at] = r[j];
-  }
-  by_coord_pad_out(&e->X);
+  for (int32_t p = 0; p < n; ++p) dealt[next[static_cast<size_t>(bucket_of[p])]++] = e->row[p];
+  std::copy(dealt, dealt + n, e->row);
+  if (!in_copy) work_free(items);
   return true;
 }
 
@@ -308,10 +297,11 @@ bucket_engine* buckets_start(const mat* A, simd_level level) {
   e->hi = by_coord_alloc(e->buckets, A->cols);
   e->group_lo = by_coord_alloc(e->groups, A->cols);
   e->group_hi = by_coord_alloc(e->groups, A->cols);
-  if (!e->X.x || !e->lo.x || !e->hi.x || !e->group_lo.x || !e->group_hi.x || !lay_out_along_curve(e, A)) {
+  if (!e->X.x || !e->lo.x || !e->hi.x || !e->group_lo.x || !e->group_hi.x || !sort_along_curve(e, A)) {
     buckets_end(e);
     return nullptr;
   }
+  by_coord_fill(&e->X, A->data, e->row);
   make_boxes(e);
   fill_tree(e);
   return e;
