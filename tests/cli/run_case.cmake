@@ -19,6 +19,7 @@
 # a launcher set LAUNCHER_NOTICES, and then standard error may hold text, but
 # none of the lines the program printed: its own message must be on standard
 # output only.
+include(${CMAKE_CURRENT_LIST_DIR}/launcher_notices.cmake)
 foreach(list_var LAUNCHER ARGS)
   string(REPLACE "|" ";" ${list_var} "${${list_var}}")
 endforeach()
@@ -89,13 +90,7 @@ endif()
 
 set(ok_err TRUE)
 if(LAUNCHER_NOTICES)
-  string(REPLACE "\n" ";" printed "${out}")
-  foreach(line IN LISTS printed)
-    string(FIND "${err}" "${line}" at)
-    if(NOT line STREQUAL "" AND at GREATER -1)
-      set(ok_err FALSE)
-    endif()
-  endforeach()
+  no_line_repeated("${out}" "${err}" ok_err)
 elseif(NOT err STREQUAL "")
   set(ok_err FALSE)
 endif()

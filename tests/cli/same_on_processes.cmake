@@ -12,6 +12,7 @@
 # Standard error must be empty after a success. After a failure the launcher
 # adds its notice there, which must not hold the line the program printed;
 # the line itself appears once, on standard output.
+include(${CMAKE_CURRENT_LIST_DIR}/launcher_notices.cmake)
 foreach(list_var LAUNCHER PROCS ARGS FILES)
   string(REPLACE "|" ";" ${list_var} "${${list_var}}")
 endforeach()
@@ -63,13 +64,7 @@ foreach(file ${FILES})
     if(STATUS STREQUAL "0" AND NOT err STREQUAL "")
       set(ok_err FALSE)
     endif()
-    string(REPLACE "\n" ";" printed "${got}")
-    foreach(line IN LISTS printed)
-      string(FIND "${err}" "${line}" at)
-      if(NOT line STREQUAL "" AND at GREATER -1)
-        set(ok_err FALSE)
-      endif()
-    endforeach()
+    no_line_repeated("${got}" "${err}" ok_err)
     if(NOT rc STREQUAL STATUS OR NOT got STREQUAL want OR NOT got_file STREQUAL want_file OR NOT ok_err)
       message(FATAL_ERROR "${file}: ${p} processes: exit ${rc} (want ${STATUS}), stderr [${err}]\n"
                           "--- got\n${got}--- want (one process)\n${want}"
