@@ -1,0 +1,49 @@
+// The rows of a matrix wherever they lie: row-major or column-major, a slice
+// with strides, float64 or float32. Engines read their input through this
+// record only, and never write through it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+enum class elem_type : int32_t { f64 = 0, f32 = 1 };
+
+// Element (i, j) lies at data + (i * row_stride + j * col_stride) elements of
+// `type`. Strides may be any value, negative or zero included; a matrix of no
+// rows or no columns may have a null data pointer.
+struct row_source {
+  const void* data;
+  int32_t rows;
+  int32_t cols;
+  int64_t row_stride;  // in elements
+  int64_t col_stride;  // in elements
+  elem_type type;
+};
+
+// A row-major matrix of doubles, cols elements a row.
+inline row_source rows_of_doubles(const double* data, int32_t rows, int32_t cols) {
+  return row_source{data, rows, cols, cols, 1, elem_type::f64};
+}
+
+// Whether the rows are one row-major run of doubles, as a mat holds them.
+inline bool rows_are_doubles(const row_source* X) {
+  return X->type == elem_type::f64 && (X->cols <= 1 || X->col_stride == 1) &&
+         (X->rows <= 1 || X->row_stride == X->cols);
+}
+
+// Element (i, j), widened to double (exactly: every float is a double).
+inline double rows_at(const row_source* X, int64_t i, int64_t j) {
+  const int64_t at = i * X->row_stride + j * X->col_stride;
+  if (X->type == elem_type::f64) return static_cast<const double*>(X->data)[at];
+  return static_cast<double>(static_cast<const float*>(X->data)[at]);
+}
+
+// Row i into out[0 .. cols - 1], widened to double.
+inline void rows_get(const row_source* X, int64_t i, double* out) {
+  if (rows_are_doubles(X)) {
+    std::memcpy(out, static_cast<const double*>(X->data) + i * X->cols,
+                sizeof(double) * static_cast<size_t>(X->cols));
+    return;
+  }
+  for (int32_t j = 0; j < X->cols; ++j) out[j] = rows_at(X, i, j);
+}
