@@ -20,6 +20,57 @@ choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) 
   return far;
 }
 
+// ---- what the engines share -------------------------------------------------------
+
+bool finite_row(const double* x, int32_t d) {
+  for (int32_t j = 0; j < d; ++j)
+    if (!std::isfinite(x[j])) return false;
+  return true;
+}
+
+bool special_rows_list(special_rows* s, const int32_t* finite, int64_t nfinite, int32_t first,
+                       int32_t count) {
+  *s = special_rows{nullptr, count - nfinite, 0};
+  if (s->count == 0) return true;
+  s->rows = static_cast<int32_t*>(work_alloc(s->count * static_cast<int64_t>(sizeof(int32_t))));
+  if (s->rows == nullptr) return false;
+  int64_t t = 0, f = 0;
+  for (int32_t i = first; i < first + count; ++i) {
+    if (f < nfinite && finite[f] == i) ++f;
+    else s->rows[t++] = i;
+  }
+  return true;
+}
+
+void special_rows_free(special_rows* s) {
+  work_free(s->rows);
+  *s = special_rows{nullptr, 0, 0};
+}
+
+candidate special_rows_top(const special_rows* s) {
+  return s->next < s->count ? candidate{no_distance, s->rows[s->next]} : none;
+}
+
+int64_t special_rows_find(const special_rows* s, int32_t row) {
+  int64_t lo = 0, hi = s->count;
+  while (lo < hi) {
+    const int64_t mid = (lo + hi) / 2;
+    const int32_t r = s->rows[mid] < 0 ? ~s->rows[mid] : s->rows[mid];
+    if (r == row) return mid;
+    if (r < row) lo = mid + 1;
+    else hi = mid;
+  }
+  return -1;
+}
+
+bool special_rows_drop(special_rows* s, int64_t t) {
+  if (s->rows[t] < 0) return false;
+  s->rows[t] = ~s->rows[t];
+  if (t != s->next) return false;
+  while (s->next < s->count && s->rows[s->next] < 0) ++s->next;
+  return true;
+}
+
 // ---- one vector pass per centre ---------------------------------------------------
 
 bool pass_start(pass_engine* e, const mat* A, double* near) {
@@ -182,6 +233,35 @@ void choice_nearest(const choice* s, double* nearest) {
       return;
     default:
       std::memcpy(nearest, s->near, bytes);
+  }
+}
+
+double choice_near(choice* s, int64_t row) {
+  const int64_t local = row - s->first;
+  switch (s->path) {
+    case path_kind::buckets:
+      return buckets_near(s->buckets, static_cast<int32_t>(local));
+    case path_kind::groups:
+      return groups_near(s->groups, static_cast<int32_t>(row));
+    case path_kind::passes:
+      return s->passes.near[local];
+    default:
+      return s->near[local];
+  }
+}
+
+void choice_drop(choice* s, int64_t row) {
+  const int64_t local = row - s->first;
+  switch (s->path) {
+    case path_kind::buckets:
+      return buckets_drop(s->buckets, static_cast<int32_t>(local));
+    case path_kind::groups:
+      return groups_drop(s->groups, static_cast<int32_t>(row));
+    case path_kind::passes:
+      s->passes.near[local] = 0.0;
+      return;
+    default:
+      s->near[local] = 0.0;
   }
 }
 
