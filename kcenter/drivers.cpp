@@ -168,7 +168,8 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
 farthest kcenter_pair(const mat* A, int32_t threads) {
   if (A->rows < 2) return no_pair;
   if (A->cols > 0) {
-    const farthest f = farthest_pair_pruned(A, threads, simd_best());
+    const row_source X = rows_of_doubles(A->data, A->rows, A->cols);
+    const farthest f = farthest_pair_pruned(&X, threads, simd_best());
     if (f.i >= 0) return f;
   }
   // No pair lies a positive distance apart. Two rows of finite coordinates
