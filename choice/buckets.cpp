@@ -165,8 +165,8 @@ bool sort_along_curve(bucket_engine* e, const row_source* A) {
   // The sort's two arrays lie in the copy by coordinate while it is not yet
   // filled, when it holds them (from 2 columns on): memory the process
   // touches for the first time costs the kernel a clearing.
-  const bool in_copy = e->X.stride * e->X.cols >= 2 * int64_t{n};
-  uint64_t* items = in_copy ? reinterpret_cast<uint64_t*>(e->X.x)
+  const bool in_copy = e->X.stride * e->X.cols * elem_bytes(e->X.type) >= 16 * int64_t{n};
+  uint64_t* items = in_copy ? static_cast<uint64_t*>(e->X.x)
                             : static_cast<uint64_t*>(work_alloc(2 * int64_t{n} * 8));
   if (items == nullptr) return false;
   const double cells = std::ldexp(1.0, q);
@@ -202,19 +202,22 @@ bool sort_along_curve(bucket_engine* e, const row_source* A) {
 
 // The boxes of the buckets, then of the groups, and every nearest distance
 // at the start value: each bucket's lowest row is its farthest.
-void make_boxes(bucket_engine* e) {
+template <class T>
+void make_boxes(bucket_engine* e, const T* x) {
   const int32_t d = e->X.cols;
+  double* lo_x = by_coord_doubles(&e->lo);
+  double* hi_x = by_coord_doubles(&e->hi);
   for (int32_t b = 0; b < e->buckets; ++b) {
     const int64_t first = int64_t{b} * bucket_rows, last = first + bucket_size(e, b);
     for (int32_t j = 0; j < d; ++j) {
-      const double* xj = e->X.x + j * e->X.stride;
-      double l = xj[first], h = xj[first];
+      const T* xj = x + j * e->X.stride;
+      T l = xj[first], h = xj[first];
       for (int64_t p = first + 1; p < last; ++p) {
         l = std::min(l, xj[p]);
         h = std::max(h, xj[p]);
       }
-      e->lo.x[j * e->lo.stride + b] = l;
-      e->hi.x[j * e->hi.stride + b] = h;
+      lo_x[j * e->lo.stride + b] = static_cast<double>(l);
+      hi_x[j * e->hi.stride + b] = static_cast<double>(h);
     }
     e->top[b] = no_distance;
     e->top_row[b] = e->row[first];
@@ -222,10 +225,10 @@ void make_boxes(bucket_engine* e) {
   for (int32_t g = 0; g < e->groups; ++g) {
     const int32_t first = g * group_buckets, last = std::min(e->buckets, first + group_buckets);
     for (int32_t j = 0; j < d; ++j) {
-      const double* lo = e->lo.x + j * e->lo.stride;
-      const double* hi = e->hi.x + j * e->hi.stride;
-      e->group_lo.x[j * e->group_lo.stride + g] = *std::min_element(lo + first, lo + last);
-      e->group_hi.x[j * e->group_hi.stride + g] = *std::max_element(hi + first, hi + last);
+      const double* lo = lo_x + j * e->lo.stride;
+      const double* hi = hi_x + j * e->hi.stride;
+      by_coord_doubles(&e->group_lo)[j * e->group_lo.stride + g] = *std::min_element(lo + first, lo + last);
+      by_coord_doubles(&e->group_hi)[j * e->group_hi.stride + g] = *std::max_element(hi + first, hi + last);
     }
     e->group_top[g] = no_distance;
   }
@@ -264,7 +267,9 @@ void fill_tree(bucket_engine* e) {
 // The start of bucket b's rows, asked for ahead of its fold.
 void prefetch_bucket(const bucket_engine* e, int32_t b) {
   const int64_t first = int64_t{b} * bucket_rows;
-  for (int32_t j = 0; j < 3 && j < e->X.cols; ++j) __builtin_prefetch(e->X.x + j * e->X.stride + first);
+  const char* x = static_cast<const char*>(e->X.x);
+  for (int32_t j = 0; j < 3 && j < e->X.cols; ++j)
+    __builtin_prefetch(x + (j * e->X.stride + first) * elem_bytes(e->X.type));
   __builtin_prefetch(e->near + first);
   __builtin_prefetch(e->row + first);
 }
@@ -293,7 +298,7 @@ bucket_engine* buckets_start(const row_source* A, simd_level level) {
   }
   e->buckets = (e->finite + bucket_rows - 1) / bucket_rows;
   e->groups = (e->buckets + group_buckets - 1) / group_buckets;
-  e->X = by_coord_alloc(e->finite, A->cols);
+  e->X = by_coord_alloc(e->finite, A->cols, A->type);
   e->lo = by_coord_alloc(e->buckets, A->cols);
   e->hi = by_coord_alloc(e->buckets, A->cols);
   e->group_lo = by_coord_alloc(e->groups, A->cols);
@@ -303,7 +308,8 @@ bucket_engine* buckets_start(const row_source* A, simd_level level) {
     return nullptr;
   }
   by_coord_fill(&e->X, A, e->row);
-  make_boxes(e);
+  if (e->X.type == elem_type::f32) make_boxes(e, static_cast<const float*>(e->X.x));
+  else make_boxes(e, by_coord_doubles(&e->X));
   fill_tree(e);
   return e;
 }

@@ -90,7 +90,7 @@ bool special_rows_drop(special_rows* s, int64_t t) {
 // ---- one vector pass per centre ---------------------------------------------------
 
 bool pass_start(pass_engine* e, const row_source* A, double* near) {
-  e->X = by_coord_alloc(A->rows, A->cols);
+  e->X = by_coord_alloc(A->rows, A->cols, A->type);
   e->near = near != nullptr ? near : static_cast<double*>(work_alloc(int64_t{A->rows} * 8));
   if (e->X.x == nullptr || e->near == nullptr) {
     if (near != nullptr) e->near = nullptr;  // still the caller's
@@ -174,7 +174,7 @@ choice* choice_start(const row_source* A, int32_t first, int32_t count, const ch
   if (first < 0 || count < 0 || first > A->rows - count) return nullptr;
   const row_source rows = rows_slice(A, first, count);
   choice* s = new (std::nothrow) choice{*A, rows, first, opt->level, path_kind::passes, nullptr, nullptr,
-                                        pass_engine{{nullptr, 0, 0, 0}, nullptr}, nullptr, HUGE_VAL, 0, 0};
+                                        pass_engine{{nullptr, 0, 0, 0, elem_type::f64}, nullptr}, nullptr, HUGE_VAL, 0, 0};
   if (s == nullptr) return nullptr;
   const int32_t cols = A->cols;
   if (takes_groups(opt, cols)) {

@@ -45,8 +45,9 @@
 // tile that holds a row of a visited group once. When the tiles computed
 // hold many rows of groups not visited, the copy is laid out again from the
 // rows, group after group and the groups of one cell together, so that a
-// fold reads few tiles it does not need. A centre given by its row is read
-// back from the rows when they are row-major doubles, and copied otherwise.
+// fold reads few tiles it does not need. Float32 rows stay float32 in the
+// tiles. A centre given by its row is read back from the rows where a row's
+// coordinates lie next to each other, and copied otherwise.
 //
 // Rows holding NaN or an infinity are in no group: their distance to every
 // centre is NaN or +inf, so the strict test never lowers them; they stand as
@@ -126,12 +127,12 @@ class block {
 
 struct group_engine {
   row_source src{nullptr, 0, 0, 0, 0, elem_type::f64};  // the rows of A
-  bool by_row = false;  // whether centres are read from A (row-major doubles) by their row
+  bool by_row = false;  // whether centres are read from A by their row (rows_unit_cols)
   int32_t d = 0;
   int32_t first = 0, count = 0;  // the engine's rows of A
   simd_level level = simd_level::plain;
   int64_t finite = 0;
-  by_tile X{nullptr, 0, 0, 0};  // the finite rows by position
+  by_tile X{nullptr, 0, 0, 0, elem_type::f64};  // the finite rows by position
   block<int32_t> row_of;       // the row of A at each position
   block<double> near;          // nearest distance by position
   block<double> dist;          // a fold's distances by position; scratch between folds
@@ -349,7 +350,7 @@ group_engine* groups_start(const row_source* A, int32_t first, int32_t count, si
   try {
     auto s = std::make_unique<group_engine>();
     s->src = *A;
-    s->by_row = rows_are_doubles(A);
+    s->by_row = rows_unit_cols(A);
     s->d = A->cols;
     s->first = first;
     s->count = count;
@@ -364,7 +365,7 @@ group_engine* groups_start(const row_source* A, int32_t first, int32_t count, si
     for (int32_t i = first; i < first + count; ++i)
       if (rows_finite(A, i)) s->row_of[s->finite++] = i;
     if (!special_rows_list(&s->specials, s->row_of.get(), s->finite, first, count)) return nullptr;
-    s->X = by_tile_alloc(s->finite, d);
+    s->X = by_tile_alloc(s->finite, d, A->type);
     if (s->X.x == nullptr) return nullptr;
     const int64_t lanes = s->X.tiles * by_tile_rows;
     // Twice the rows: a new group's positions go to the end, and the runs
@@ -406,7 +407,7 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     *out = farthest(s);
     return true;
   }
-  // A centre is read back by its row only from row-major doubles.
+  // A centre is read back by its row only where a row is one run.
   const bool copied = c_row < 0 || !s.by_row;
   try {
     reserve_groups(s, static_cast<int64_t>(s.groups.size()) + 1);
@@ -430,7 +431,8 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   // Distances to the pivots; then the groups that no bound rules out.
   const int32_t pivots = static_cast<int32_t>(s.cells.size());
   double* pivot_dist = s.pivot_dist.data();
-  rows_dist_sq(s.level, s.pivots.data(), d, s.pivot_ids.data(), pivots, c, pivot_dist);
+  const row_source pivot_rows = rows_of_doubles(s.pivots.data(), pivots, d);
+  rows_dist_sq(s.level, &pivot_rows, s.pivot_ids.data(), pivots, c, pivot_dist);
   s.visit.clear();
   if (groups[0].size > 0) s.visit.push_back(0);
   s.cand_rows.clear();
@@ -460,11 +462,11 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     if (!(D <= no_distance && thr <= no_distance && D >= thr)) s.visit.push_back(g);
   };
   double* D = s.cand_dist.data();
-  rows_dist_sq(s.level, static_cast<const double*>(s.src.data), d, s.cand_rows.data(),
-               static_cast<int64_t>(s.cand_rows.size()), c, D);
+  rows_dist_sq(s.level, &s.src, s.cand_rows.data(), static_cast<int64_t>(s.cand_rows.size()), c, D);
   for (size_t t = 0; t < s.cand_rows.size(); ++t) test(s.cand_groups[t], D[t]);
-  rows_dist_sq(s.level, s.copies.data(), d, s.cand_copies.data(),
-               static_cast<int64_t>(s.cand_copies.size()), c, D);
+  const row_source copy_rows =
+      rows_of_doubles(s.copies.data(), static_cast<int32_t>(s.copies.size() / static_cast<size_t>(d)), d);
+  rows_dist_sq(s.level, &copy_rows, s.cand_copies.data(), static_cast<int64_t>(s.cand_copies.size()), c, D);
   for (size_t t = 0; t < s.cand_copies.size(); ++t) test(s.cand_copied[t], D[t]);
   visit_groups(s, c);
 

@@ -55,10 +55,11 @@ bool vec2_cover_make(vec2_cover* cover, const vec2* points, int32_t n) {
     cover->xy[2 * i] = points[i].x;
     cover->xy[2 * i + 1] = points[i].y;
   }
+  double* xy = by_coord_doubles(&cover->P);
   for (int32_t p = 0; p < n; ++p) {
     const vec2& q = points[int64_t{p} * step % n];
-    cover->P.x[p] = q.x;
-    cover->P.x[cover->P.stride + p] = q.y;
+    xy[p] = q.x;
+    xy[cover->P.stride + p] = q.y;
   }
   by_coord_pad_out(&cover->P);
   return true;

@@ -1,4 +1,6 @@
-// The one body of each kernel, written over a lane type L (lanes.hpp): whole
+// The one body of each kernel, written over a lane type L (lanes.hpp) and,
+// for the kernels that read a copy of the rows, over the copy's element
+// type T (double, or float widened in the register as it is loaded): whole
 // vectors first, then the remaining positions through the same body at
 // width 1. Included by one source per instruction set, which builds its
 // kernel_table from these with its own lane type.
@@ -45,14 +47,14 @@ decltype(auto) with_dims(int32_t d, F&& f) {
 // it keeps the earliest of equal rows; the lanes are then merged by distance
 // and lowest position into *best, which holds the farthest of the earlier
 // positions (a later position must be strictly farther to replace it).
-template <class L, int D, int U>
+template <class L, class T, int D, int U>
 int64_t fold_steps(const by_coord* X, int64_t from, int64_t to, const double* c, double* near,
                    farthest_row* best) {
   using reg = typename L::reg;
   constexpr int W = L::width;
   const int32_t d = D > 0 ? D : X->cols;
   const int64_t s = X->stride;
-  const double* x = X->x;
+  const T* x = static_cast<const T*>(X->x);
   const reg zero = L::set1(0.0);
   reg top[std::size_t{U}], at[std::size_t{U}];
   for (int u = 0; u < U; ++u) {
@@ -94,19 +96,19 @@ int64_t fold_steps(const by_coord* X, int64_t from, int64_t to, const double* c,
   return p;
 }
 
-template <class L, int D>
+template <class L, class T, int D>
 farthest_row fold_body(const by_coord* X, int64_t from, int64_t to, const double* c,
                        double* near) {
   farthest_row best{0.0, -1};
-  const int64_t p = fold_steps<L, D, L::width == 1 ? 1 : 2>(X, from, to, c, near, &best);
-  if (p < to) fold_steps<lanes_plain, D, 1>(X, p, to, c, near, &best);
+  const int64_t p = fold_steps<L, T, D, L::width == 1 ? 1 : 2>(X, from, to, c, near, &best);
+  if (p < to) fold_steps<lanes_plain, T, D, 1>(X, p, to, c, near, &best);
   return best;
 }
 
-template <class L>
+template <class L, class T>
 farthest_row fold_nearest(const by_coord* X, int64_t from, int64_t to, const double* c,
                           double* near) {
-  return with_dims(X->cols, [&](auto D) { return fold_body<L, D.value>(X, from, to, c, near); });
+  return with_dims(X->cols, [&](auto D) { return fold_body<L, T, D.value>(X, from, to, c, near); });
 }
 
 // ---- boxes: one vector of boxes per step --------------------------------------
@@ -118,13 +120,15 @@ int64_t boxes_steps(const by_coord* lo, const by_coord* hi, int64_t from, int64_
   constexpr int W = L::width;
   const int32_t d = D > 0 ? D : lo->cols;
   const int64_t s = lo->stride;
+  const double* lx = by_coord_doubles(lo);
+  const double* hx = by_coord_doubles(hi);
   const reg zero = L::set1(0.0);
   int64_t b = from, n = *found;
   for (; b + W <= to; b += W) {
     reg sum = zero;
     for (int32_t j = 0; j < d; ++j) {
       const reg cj = L::set1(c[j]);
-      const reg l = L::load(lo->x + j * s + b), h = L::load(hi->x + j * s + b);
+      const reg l = L::load(lx + j * s + b), h = L::load(hx + j * s + b);
       reg g = L::select(L::lt(cj, l), L::sub(l, cj), zero);
       g = L::select(L::gt(cj, h), L::sub(h, cj), g);
       sum = L::add(L::mul(g, g), sum);
@@ -152,7 +156,7 @@ int64_t boxes_within(const by_coord* lo, const by_coord* hi, int64_t from, int64
 //
 // A tile is by_tile_rows / width vectors a coordinate; its rows stream from
 // one run of memory, which measured faster than interleaving tiles.
-template <class L>
+template <class L, class T>
 void tiles_dist_sq(const by_tile* X, int64_t first, int64_t count, const double* c,
                    double* out) {
   using reg = typename L::reg;
@@ -161,7 +165,7 @@ void tiles_dist_sq(const by_tile* X, int64_t first, int64_t count, const double*
   const int32_t d = X->cols;
   const int64_t size = int64_t{d} * by_tile_rows;
   for (int64_t t = 0; t < count; ++t) {
-    const double* b = X->x + (first + t) * size;
+    const T* b = static_cast<const T*>(X->x) + (first + t) * size;
     reg sum[std::size_t{U}];
     for (int u = 0; u < U; ++u) sum[u] = L::set1(0.0);
     for (int32_t j = 0; j < d; ++j) {
@@ -177,20 +181,21 @@ void tiles_dist_sq(const by_tile* X, int64_t first, int64_t count, const double*
 
 // ---- listed rows: U vectors of rows per step, each lane gathering its row -------
 //
-// The next step's rows are asked for ahead, their first lines; the
+// The next step's rows are asked for ahead, their first 512 bytes; the
 // processor streams the rest of a long row.
-template <class L, int U>
-int64_t rows_steps(const double* x, int32_t d, const int32_t* rows, int64_t from, int64_t count,
-                   const double* c, double* out) {
+template <class L, class T, int U>
+int64_t rows_steps(const T* x, int64_t rs, int32_t d, const int32_t* rows, int64_t from,
+                   int64_t count, const double* c, double* out) {
   using reg = typename L::reg;
   constexpr int W = L::width;
-  const int32_t span = d < 64 ? d : 64;
+  constexpr int32_t line = 64 / sizeof(T);
+  const int32_t span = d < 8 * line ? d : 8 * line;
   int64_t t = from;
   for (; t + U * W <= count; t += U * W) {
     int64_t off[std::size_t{U * W}];
-    for (int l = 0; l < U * W; ++l) off[l] = int64_t{rows[t + l]} * d;
+    for (int l = 0; l < U * W; ++l) off[l] = rows[t + l] * rs;
     for (int64_t a = t + U * W; a < count && a < t + 2 * U * W; ++a)
-      for (int32_t j = 0; j < span; j += 8) __builtin_prefetch(x + int64_t{rows[a]} * d + j);
+      for (int32_t j = 0; j < span; j += line) __builtin_prefetch(x + rows[a] * rs + j);
     reg sum[std::size_t{U}];
     for (int u = 0; u < U; ++u) sum[u] = L::set1(0.0);
     for (int32_t j = 0; j < d; ++j) {
@@ -205,11 +210,11 @@ int64_t rows_steps(const double* x, int32_t d, const int32_t* rows, int64_t from
   return t;
 }
 
-template <class L>
-void rows_dist_sq(const double* x, int32_t d, const int32_t* rows, int64_t count, const double* c,
-                  double* out) {
-  const int64_t t = rows_steps<L, L::width == 1 ? 1 : 2>(x, d, rows, 0, count, c, out);
-  if (t < count) rows_steps<lanes_plain, 1>(x, d, rows, t, count, c, out);
+template <class L, class T>
+void rows_dist_sq(const T* x, int64_t rs, int32_t d, const int32_t* rows, int64_t count,
+                  const double* c, double* out) {
+  const int64_t t = rows_steps<L, T, L::width == 1 ? 1 : 2>(x, rs, d, rows, 0, count, c, out);
+  if (t < count) rows_steps<lanes_plain, T, 1>(x, rs, d, rows, t, count, c, out);
 }
 
 // ---- pairs: pair_block_rows rows against a vector of positions per step --------
@@ -222,14 +227,14 @@ void rows_dist_sq(const double* x, int32_t d, const int32_t* rows, int64_t count
 // max(sum, top) keeps top when sum is NaN, as the scalar "d > largest" never
 // takes a NaN; no lane holds NaN, so the lanes' maxima may be taken in any
 // order.
-template <class L, int D>
+template <class L, class T, int D>
 int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
                    double most[]) {
   using reg = typename L::reg;
   constexpr int W = L::width, R = pair_block_rows;
   const int32_t d = D > 0 ? D : X->cols;
   const int64_t s = X->stride;
-  const double* x = X->x;
+  const T* x = static_cast<const T*>(X->x);
   reg top[std::size_t{R}];
   for (int r = 0; r < R; ++r) top[r] = L::set1(0.0);
   int64_t j = j0;
@@ -258,24 +263,24 @@ int64_t most_steps(const by_coord* X, const double* const c[], int64_t j0, int64
   return j;
 }
 
-template <class L>
+template <class L, class T>
 void pair_block_most(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,
                      double most[]) {
   for (int r = 0; r < pair_block_rows; ++r) most[r] = 0.0;
   with_dims(X->cols, [&](auto D) {
-    const int64_t j = most_steps<L, D.value>(X, c, j0, j1, most);
-    if (j < j1) most_steps<lanes_plain, D.value>(X, c, j, j1, most);
+    const int64_t j = most_steps<L, T, D.value>(X, c, j0, j1, most);
+    if (j < j1) most_steps<lanes_plain, T, D.value>(X, c, j, j1, most);
   });
 }
 
-template <class L, int D>
+template <class L, class T, int D>
 int64_t first_steps(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist,
                     int64_t* hit) {
   using reg = typename L::reg;
   constexpr int W = L::width;
   const int32_t d = D > 0 ? D : X->cols;
   const int64_t s = X->stride;
-  const double* x = X->x;
+  const T* x = static_cast<const T*>(X->x);
   const reg want = L::set1(dist);
   int64_t j = j0;
   for (; j + W <= j1; j += W) {
@@ -295,12 +300,12 @@ int64_t first_steps(const by_coord* X, const double* c, int64_t j0, int64_t j1, 
   return j;
 }
 
-template <class L>
+template <class L, class T>
 int64_t pair_first_at(const by_coord* X, const double* c, int64_t j0, int64_t j1, double dist) {
   return with_dims(X->cols, [&](auto D) {
     int64_t hit = -1;
-    const int64_t j = first_steps<L, D.value>(X, c, j0, j1, dist, &hit);
-    if (hit < 0 && j < j1) first_steps<lanes_plain, D.value>(X, c, j, j1, dist, &hit);
+    const int64_t j = first_steps<L, T, D.value>(X, c, j0, j1, dist, &hit);
+    if (hit < 0 && j < j1) first_steps<lanes_plain, T, D.value>(X, c, j, j1, dist, &hit);
     return hit;
   });
 }
@@ -309,14 +314,14 @@ int64_t pair_first_at(const by_coord* X, const double* c, int64_t j0, int64_t j1
 //
 // max(a, b) is a > b ? a : b, as the reference's test; the first square is
 // taken as the sum itself, as in the pair kernels.
-template <class L, int D>
+template <class L, class T, int D>
 int64_t box_far_steps(const by_coord* X, int64_t from, int64_t to, const double* lo,
                       const double* hi, double far[]) {
   using reg = typename L::reg;
   constexpr int W = L::width;
   const int32_t d = D > 0 ? D : X->cols;
   const int64_t s = X->stride;
-  const double* x = X->x;
+  const T* x = static_cast<const T*>(X->x);
   int64_t p = from;
   for (; p + W <= to; p += W) {
     reg x0 = L::load(x + p);
@@ -332,7 +337,7 @@ int64_t box_far_steps(const by_coord* X, int64_t from, int64_t to, const double*
   return p;
 }
 
-template <class L>
+template <class L, class T>
 void pair_box_far(const by_coord* X, int64_t from, int64_t to, const double* lo, const double* hi,
                   double far[]) {
   if (X->cols == 0) {
@@ -340,8 +345,8 @@ void pair_box_far(const by_coord* X, int64_t from, int64_t to, const double* lo,
     return;
   }
   with_dims(X->cols, [&](auto D) {
-    const int64_t p = box_far_steps<L, D.value>(X, from, to, lo, hi, far);
-    if (p < to) box_far_steps<lanes_plain, D.value>(X, p, to, lo, hi, far + (p - from));
+    const int64_t p = box_far_steps<L, T, D.value>(X, from, to, lo, hi, far);
+    if (p < to) box_far_steps<lanes_plain, T, D.value>(X, p, to, lo, hi, far + (p - from));
   });
 }
 
@@ -359,7 +364,7 @@ int64_t cover_steps(const by_coord* P, const double* points, const int32_t* cent
   constexpr int W = L::width;
   const int32_t d = D > 0 ? D : P->cols;
   const int64_t s = P->stride;
-  const double* x = P->x;
+  const double* x = by_coord_doubles(P);
   const reg limit = L::set1(stop), none = L::set1(no_distance), zero = L::set1(0.0);
   reg total = L::set1(*cost);
   int64_t p = from;
@@ -412,11 +417,15 @@ double cover_cost(const by_coord* P, const double* points, const int32_t* centre
   });
 }
 
+template <class L, class T>
+constexpr typed_kernels<T> typed_of() {
+  return typed_kernels<T>{&fold_nearest<L, T>,    &tiles_dist_sq<L, T>, &rows_dist_sq<L, T>,
+                          &pair_block_most<L, T>, &pair_first_at<L, T>, &pair_box_far<L, T>};
+}
+
 template <class L>
 constexpr kernel_table table_of() {
-  return kernel_table{&fold_nearest<L>,    &boxes_within<L>,  &tiles_dist_sq<L>,
-                      &rows_dist_sq<L>,    &pair_block_most<L>, &pair_first_at<L>,
-                      &pair_box_far<L>,    &cover_cost<L>};
+  return kernel_table{typed_of<L, double>(), typed_of<L, float>(), &boxes_within<L>, &cover_cost<L>};
 }
 
 }  // namespace

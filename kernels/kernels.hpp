@@ -7,6 +7,11 @@
 // plain loop computes for its row; comparisons are ordered, as the scalar
 // ones are. Every level returns the same bits and the same positions as the
 // reference. The level is a simd_level the processor runs (simd_runs).
+//
+// Copies of float32 rows hold floats; a kernel widens each coordinate to
+// double before the subtraction (exactly), so it returns what it returns for
+// a copy of the same rows widened to double first. The box kernels
+// (boxes_within) and the coverage cost take copies of doubles only.
 #pragma once
 
 #include <cstdint>
@@ -55,13 +60,15 @@ void tiles_dist_sq(simd_level level, const by_tile* X, int64_t first, int64_t co
 void tiles_dist_sq_ref(const by_tile* X, int64_t first, int64_t count, const double* c,
                        double* out);
 
-// Squared distances from point c to listed rows of a row-major array x of
-// d columns: out[t] is the distance from row rows[t] (the row the first
-// operand). The rows may lie anywhere and repeat; each lane gathers its own.
-void rows_dist_sq(simd_level level, const double* x, int32_t d, const int32_t* rows,
-                  int64_t count, const double* c, double* out);
-void rows_dist_sq_ref(const double* x, int32_t d, const int32_t* rows, int64_t count,
-                      const double* c, double* out);
+// Squared distances from point c to listed rows of X: out[t] is the
+// distance from row rows[t] (the row the first operand). The rows may lie
+// anywhere and repeat; each lane gathers its own. The kernel needs each
+// row's coordinates next to each other (rows_unit_cols); the reference
+// reads any source.
+void rows_dist_sq(simd_level level, const row_source* X, const int32_t* rows, int64_t count,
+                  const double* c, double* out);
+void rows_dist_sq_ref(const row_source* X, const int32_t* rows, int64_t count, const double* c,
+                      double* out);
 
 // ---- the farthest pair -----------------------------------------------------------
 

@@ -1,7 +1,9 @@
 // Vector lanes of doubles, one type per instruction set, with the few
 // operations the kernel bodies use. A body written over a lane type L runs
 // unchanged at every width: L = lanes_plain is one double, the same
-// operations in scalar form.
+// operations in scalar form. Loads and gathers take doubles or floats; a
+// float is widened to double in the register as it is loaded (vcvtps2pd),
+// which is exact, so every later operation sees the same double either way.
 //
 // Every operation is the IEEE operation lane by lane; none fuses or reorders
 // (the build forbids contraction), and no fused multiply-add instruction is
@@ -29,6 +31,7 @@ struct lanes_plain {
   static constexpr int width = 1;
   static reg set1(double v) { return v; }
   static reg load(const double* p) { return *p; }
+  static reg load(const float* p) { return static_cast<double>(*p); }
   static void store(double* p, reg v) { *p = v; }
   static reg add(reg a, reg b) { return a + b; }
   static reg sub(reg a, reg b) { return a - b; }
@@ -48,6 +51,7 @@ struct lanes_plain {
   static reg positions(double first) { return first; }
   // Lane l from base[off[l]].
   static reg gather(const double* base, const int64_t* off) { return base[off[0]]; }
+  static reg gather(const float* base, const int64_t* off) { return static_cast<double>(base[off[0]]); }
 };
 
 #if defined(__AVX2__) && !defined(__AVX512F__)
@@ -57,6 +61,7 @@ struct lanes_avx2 {
   static constexpr int width = 4;
   static reg set1(double v) { return _mm256_set1_pd(v); }
   static reg load(const double* p) { return _mm256_loadu_pd(p); }
+  static reg load(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
   static void store(double* p, reg v) { _mm256_storeu_pd(p, v); }
   static reg add(reg a, reg b) { return _mm256_add_pd(a, b); }
   static reg sub(reg a, reg b) { return _mm256_sub_pd(a, b); }
@@ -80,6 +85,11 @@ struct lanes_avx2 {
     return _mm256_mask_i64gather_pd(_mm256_setzero_pd(), base, at,
                                     _mm256_castsi256_pd(_mm256_set1_epi64x(-1)), 8);
   }
+  static reg gather(const float* base, const int64_t* off) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(off));
+    return _mm256_cvtps_pd(_mm256_mask_i64gather_ps(_mm_setzero_ps(), base, at,
+                                                    _mm_castsi128_ps(_mm_set1_epi32(-1)), 4));
+  }
 };
 #endif
 
@@ -90,6 +100,9 @@ struct lanes_avx512 {
   static constexpr int width = 8;
   static reg set1(double v) { return _mm512_set1_pd(v); }
   static reg load(const double* p) { return _mm512_loadu_pd(p); }
+  // The zero-masked form with a full mask is vcvtps2pd itself (g++ 12 warns
+  // about the unmasked form's undefined merge source).
+  static reg load(const float* p) { return _mm512_maskz_cvtps_pd(0xFF, _mm256_loadu_ps(p)); }
   static void store(double* p, reg v) { _mm512_storeu_pd(p, v); }
   static reg add(reg a, reg b) { return _mm512_add_pd(a, b); }
   static reg sub(reg a, reg b) { return _mm512_sub_pd(a, b); }
@@ -112,6 +125,10 @@ struct lanes_avx512 {
 #pragma GCC diagnostic ignored "-Wsign-conversion"
   static reg gather(const double* base, const int64_t* off) {
     return _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xFF, _mm512_loadu_si512(off), base, 8);
+  }
+  static reg gather(const float* base, const int64_t* off) {
+    return _mm512_maskz_cvtps_pd(
+        0xFF, _mm512_mask_i64gather_ps(_mm256_setzero_ps(), 0xFF, _mm512_loadu_si512(off), base, 4));
   }
 #pragma GCC diagnostic pop
 };

@@ -154,7 +154,7 @@ farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level) {
 
 farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level, pair_tiles tiles) {
   // The copy by coordinate is made once, here; without it the plain scan runs.
-  by_coord X{nullptr, 0, 0, 0};
+  by_coord X{nullptr, 0, 0, 0, elem_type::f64};
   if (A->rows >= 2 && A->cols > 0) X = by_coord_alloc(A->rows, A->cols);
   if (X.x == nullptr) return farthest_pair_search_ref(A, threads);
   by_coord_fill(&X, A->data, nullptr);

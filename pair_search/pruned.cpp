@@ -35,6 +35,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "kernels.hpp"
 #include "pair_search.hpp"
@@ -169,6 +170,8 @@ struct node {
   double spread;   // above the largest true |a' - (a' . e) e|
 };
 
+// T is the element type of the copy X (and of rows): the rows' own.
+template <class T>
 struct search {
   const row_source* A;
   simd_level level;
@@ -179,7 +182,7 @@ struct search {
 
   // Finite rows: position p holds original row orig[p], coordinates in X,
   // computed squared distance from the centre in rho.
-  by_coord X{nullptr, 0, 0, 0};
+  by_coord X{nullptr, 0, 0, 0, elem_type::f64};
   int32_t* orig = nullptr;
   double* rho = nullptr;
   int32_t count = 0;  // positions in use
@@ -202,15 +205,23 @@ struct search {
 
   // Rows in tree order, row after row, once the tree is built (until then,
   // and when there is no room for them, null: rows are gathered from X).
-  double* rows = nullptr;
+  T* rows = nullptr;
 
-  // The coordinates of position p, in rows or else gathered into `into` (d doubles).
+  // The coordinates of position p as doubles: in rows, or else widened or
+  // gathered into `into` (d doubles).
   const double* row(int32_t p, double* into) const {
-    if (rows != nullptr) return rows + static_cast<int64_t>(p) * d;
-    for (int32_t k = 0; k < d; ++k) into[k] = coord(k)[p];
+    if (rows != nullptr) {
+      const T* r = rows + static_cast<int64_t>(p) * d;
+      if constexpr (std::is_same_v<T, double>) return r;
+      for (int32_t k = 0; k < d; ++k) into[k] = static_cast<double>(r[k]);
+      return into;
+    }
+    for (int32_t k = 0; k < d; ++k) into[k] = static_cast<double>(coord(k)[p]);
     return into;
   }
-  double* coord(int32_t k) const { return X.x + k * X.stride; }
+  // Whether row() needs room of its own.
+  bool row_needs_room() const { return rows == nullptr || !std::is_same_v<T, double>; }
+  T* coord(int32_t k) const { return static_cast<T*>(X.x) + k * X.stride; }
 
   // Whether every pair with a bound of u whose first row is at least `first`
   // loses to `b` (or to a distance some thread has found).
@@ -261,7 +272,8 @@ double reach_of(double rho) { return std::sqrt(rho + tiny); }
 // The largest distance from each of the rows c[0 .. used) to the positions
 // [j0, j1) of X, pair_block_rows rows a call (the last row repeated to fill
 // a block; its answer is not used).
-void block_most(const search* s, const double* const c[], int32_t used, int64_t j0, int64_t j1,
+template <class T>
+void block_most(const search<T>* s, const double* const c[], int32_t used, int64_t j0, int64_t j1,
                 double most[]) {
   const double* block[R];
   for (int32_t r = 0; r < R; ++r) block[r] = c[std::min(r, used - 1)];
@@ -273,7 +285,8 @@ void block_most(const search* s, const double* const c[], int32_t used, int64_t 
 // The farthest position from each of the `used` positions from[] over all
 // positions (the largest distance, and the lowest position at it), split over
 // the team. far[r] is -1 when nothing lies above 0.0.
-void farthest_from(search* s, const int32_t* from, int32_t used, double* most, int64_t* far) {
+template <class T>
+void farthest_from(search<T>* s, const int32_t* from, int32_t used, double* most, int64_t* far) {
   const double* c[R];
   for (int32_t r = 0; r < used; ++r) c[r] = s->row(from[r], s->scratch + int64_t{r} * s->d);
   const int64_t n = s->count;
@@ -316,7 +329,8 @@ void farthest_from(search* s, const int32_t* from, int32_t used, double* most, i
 // Chains of farthest rows from three extreme rows: from each row, the
 // row farthest from it, then the row farthest from that, while the distance
 // grows. The best pair met is a real pair: its distance is a lower bound.
-void lower_bound(search* s) {
+template <class T>
+void lower_bound(search<T>* s) {
   const int32_t n = s->count;
   int32_t starts[R];
   int32_t used = 0;
@@ -333,7 +347,7 @@ void lower_bound(search* s) {
   int32_t widest = 0;
   for (int32_t k = 1; k < s->d; ++k)
     if (s->box_hi[k] - s->box_lo[k] > s->box_hi[widest] - s->box_lo[widest]) widest = k;
-  const double* x = s->coord(widest);
+  const T* x = s->coord(widest);
   int32_t lo = 0, hi = 0;
   for (int32_t p = 1; p < n; ++p) {
     if (x[p] < x[lo]) lo = p;
@@ -367,7 +381,8 @@ void lower_bound(search* s) {
 // Keeps the positions with a pair that may reach the best: the box bound over
 // the bounding box of all rows, and the ball bound around its centre with the
 // farthest row, must both reach it. Compacts the kept positions to the front.
-void filter(search* s) {
+template <class T>
+void filter(search<T>* s) {
   const int32_t n = s->count, d = s->d;
   double rho_max = 0.0;
   for (int32_t p = 0; p < n; ++p) rho_max = std::max(rho_max, s->rho[p]);
@@ -393,7 +408,7 @@ void filter(search* s) {
   // kept[q] >= q, so moving each kept position down never overwrites one
   // still to be read.
   for (int32_t k = 0; k < d; ++k) {
-    double* x = s->coord(k);
+    T* x = s->coord(k);
     for (int32_t q = 0; q < m; ++q) x[q] = x[kept[q]];
   }
   for (int32_t q = 0; q < m; ++q) {
@@ -407,7 +422,8 @@ void filter(search* s) {
 
 // -- 4. the tree -------------------------------------------------------------------------
 
-void swap_positions(search* s, int32_t a, int32_t b) {
+template <class T>
+void swap_positions(search<T>* s, int32_t a, int32_t b) {
   for (int32_t k = 0; k < s->d; ++k) std::swap(s->coord(k)[a], s->coord(k)[b]);
   std::swap(s->orig[a], s->orig[b]);
   std::swap(s->rho[a], s->rho[b]);
@@ -416,7 +432,8 @@ void swap_positions(search* s, int32_t a, int32_t b) {
 // Moves the `moves` positions of [from, to) with the smallest keys to its
 // front (when `smallest`), or those with the largest keys to its back, and
 // returns the new boundary: from + moves, or to - moves.
-int32_t move_extremes(search* s, const double* key, int32_t from, int32_t to, int32_t moves,
+template <class T, class K>
+int32_t move_extremes(search<T>* s, const K* key, int32_t from, int32_t to, int32_t moves,
                       bool smallest) {
   int32_t pick[lanes * 2];
   int32_t picked = 0;
@@ -443,18 +460,19 @@ int32_t move_extremes(search* s, const double* key, int32_t from, int32_t to, in
 
 // Reorders [b, e) into two parts of multiple-of-lanes sizes split about the
 // median of key (sampled); returns the first position of the second part.
-int32_t split(search* s, const double* key, double key_min, int32_t b, int32_t e) {
+template <class T, class K>
+int32_t split(search<T>* s, const K* key, double key_min, int32_t b, int32_t e) {
   const int32_t len = e - b;
   double sample[33];
   const int32_t samples = std::min(len, 33);
   for (int32_t q = 0; q < samples; ++q)
-    sample[q] = key[b + static_cast<int64_t>(q) * (len - 1) / std::max(samples - 1, 1)];
+    sample[q] = static_cast<double>(key[b + static_cast<int64_t>(q) * (len - 1) / std::max(samples - 1, 1)]);
   std::nth_element(sample, sample + samples / 2, sample + samples);
   const double v = sample[samples / 2];
   // With the sampled median at the smallest key, "<" would leave the first
   // part empty; "<=" cannot, and the widest side has some key above it.
   const bool or_equal = v <= key_min;
-  auto first = [&](double x) { return or_equal ? x <= v : x < v; };
+  auto first = [&](K x) { return or_equal ? static_cast<double>(x) <= v : static_cast<double>(x) < v; };
   int32_t i = b, j = e - 1;
   for (;;) {
     while (i <= j && first(key[i])) ++i;
@@ -477,7 +495,8 @@ int32_t split(search* s, const double* key, double key_min, int32_t b, int32_t e
 // computed h and t are within (4 d + 16) 2^-53 S of the true ones for rows
 // within S of the centre (the rounding of a', of the dot product, of the
 // stored axis' length, of t and of its length); twice that is added.
-void cone(search* s, int32_t id) {
+template <class T>
+void cone(search<T>* s, int32_t id) {
   const int32_t d = s->d;
   node& nd = s->nodes[id];
   const double* lo = s->lo + static_cast<int64_t>(id) * d;
@@ -504,15 +523,15 @@ void cone(search* s, int32_t id) {
     std::fill(h, h + m, 0.0);
     std::fill(t, t + m, 0.0);
     for (int32_t k = 0; k < d; ++k) {
-      const double* x = s->coord(k) + p0;
+      const T* x = s->coord(k) + p0;
       const double ck = s->centre[k], ek = e[k];
-      for (int32_t r = 0; r < m; ++r) h[r] = (x[r] - ck) * ek + h[r];
+      for (int32_t r = 0; r < m; ++r) h[r] = (static_cast<double>(x[r]) - ck) * ek + h[r];
     }
     for (int32_t k = 0; k < d; ++k) {
-      const double* x = s->coord(k) + p0;
+      const T* x = s->coord(k) + p0;
       const double ck = s->centre[k], ek = e[k];
       for (int32_t r = 0; r < m; ++r) {
-        const double tk = (x[r] - ck) - h[r] * ek;
+        const double tk = (static_cast<double>(x[r]) - ck) - h[r] * ek;
         t[r] = tk * tk + t[r];
       }
     }
@@ -528,20 +547,21 @@ void cone(search* s, int32_t id) {
   nd.spread = std::sqrt(tmax) + slack;
 }
 
-void build(search* s, int32_t id, int32_t b, int32_t e) {
+template <class T>
+void build(search<T>* s, int32_t id, int32_t b, int32_t e) {
   const int32_t d = s->d;
   node& nd = s->nodes[id];
   double* lo = s->lo + static_cast<int64_t>(id) * d;
   double* hi = s->hi + static_cast<int64_t>(id) * d;
   for (int32_t k = 0; k < d; ++k) {
-    const double* x = s->coord(k);
-    double l = x[b], h = x[b];
+    const T* x = s->coord(k);
+    T l = x[b], h = x[b];
     for (int32_t p = b + 1; p < e; ++p) {
       l = std::min(l, x[p]);
       h = std::max(h, x[p]);
     }
-    lo[k] = l;
-    hi[k] = h;
+    lo[k] = static_cast<double>(l);
+    hi[k] = static_cast<double>(h);
   }
   double rmin = s->rho[b], rmax = s->rho[b];
   int32_t least = s->orig[b];
@@ -581,8 +601,9 @@ void build(search* s, int32_t id, int32_t b, int32_t e) {
 
 // -- the walk over pairs of nodes ---------------------------------------------------------
 
+template <class T>
 struct walker {
-  search* s;
+  search<T>* s;
   farthest best;
   double* scratch;  // R rows of d doubles, for rows gathered from the copy
   int64_t compared = 0;
@@ -706,8 +727,9 @@ struct node_pair {
   double work;  // row pairs inside
 };
 
-int32_t open_pairs(search* s, node_pair* list, int32_t capacity, int32_t want) {
-  walker w{s, s->best, nullptr};
+template <class T>
+int32_t open_pairs(search<T>* s, node_pair* list, int32_t capacity, int32_t want) {
+  walker<T> w{s, s->best, nullptr};
   auto size = [&](int32_t p) { return static_cast<double>(s->nodes[p].end - s->nodes[p].begin); };
   auto more_work = [](const node_pair& a, const node_pair& b) { return a.work < b.work; };
   int32_t n = 0;
@@ -745,14 +767,16 @@ int32_t open_pairs(search* s, node_pair* list, int32_t capacity, int32_t want) {
 }
 
 // False when storage is short (nothing is searched then).
-bool walk(search* s) {
+template <class T>
+bool walk(search<T>* s) {
   const int32_t want = s->team == 1 ? 1 : std::min(32 * s->team, 8192);
   const int32_t capacity = want + 8;
   buffer<node_pair> list(capacity);
   buffer<farthest> found(s->team);
   buffer<int64_t> counted(s->team);
-  // Rows are gathered from the copy only when the rows in tree order could not be had.
-  buffer<double> scratch(s->rows != nullptr ? 0 : int64_t{s->team} * R * s->d);
+  // Room for rows widened or gathered from the copy.
+  const bool room = s->row_needs_room();
+  buffer<double> scratch(room ? int64_t{s->team} * R * s->d : 0);
   int32_t granted = 1;
   if (list.p == nullptr || found.p == nullptr || counted.p == nullptr || scratch.p == nullptr)
     return false;
@@ -760,7 +784,7 @@ bool walk(search* s) {
 #pragma omp parallel num_threads(s->team) if (pairs > 1)
   {
     const int32_t t = omp_get_thread_num();
-    walker w{s, s->best, s->rows != nullptr ? nullptr : scratch.p + int64_t{t} * R * s->d};
+    walker<T> w{s, s->best, room ? scratch.p + int64_t{t} * R * s->d : nullptr};
 #pragma omp for schedule(dynamic, 1)
     for (int32_t k = 0; k < pairs; ++k) w.visit(list[k].p, list[k].q);
     found[t] = w.best;
@@ -777,10 +801,11 @@ bool walk(search* s) {
 // The search over the finite rows fin[0 .. count) (increasing), which number
 // at least two. Returns false when storage is short; the caller then runs the
 // all-pairs search.
-bool search_finite(search* s, const int32_t* fin, int32_t count) {
+template <class T>
+bool search_finite(search<T>* s, const int32_t* fin, int32_t count) {
   const row_source* A = s->A;
   const int32_t d = s->d;
-  s->X = by_coord_alloc(count, d);
+  s->X = by_coord_alloc(count, d, A->type);
   buffer<int32_t> orig(count);
   buffer<double> rho(count), centre(d), box_lo(d), box_hi(d), scratch(int64_t{R} * d);
   if (s->X.x == nullptr || orig.p == nullptr || rho.p == nullptr || centre.p == nullptr ||
@@ -800,7 +825,7 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
 
   // The copy by coordinate, a few rows at a time so each row is read once.
   const int64_t stride = s->X.stride;
-  double* x = s->X.x;
+  T* x = static_cast<T*>(s->X.x);
   rows_visit(A, [&](auto* data) {
     const int64_t rs = A->row_stride, cs = A->col_stride;
 #pragma omp parallel for num_threads(s->team) schedule(static) if (count >= task_min)
@@ -808,21 +833,21 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
       const int32_t p1 = std::min(count, p0 + lanes);
       for (int32_t p = p0; p < p1; ++p) orig[p] = fin[p];
       for (int64_t k = 0; k < d; ++k)
-        for (int32_t p = p0; p < p1; ++p) x[k * stride + p] = static_cast<double>(data[fin[p] * rs + k * cs]);
+        for (int32_t p = p0; p < p1; ++p) x[k * stride + p] = static_cast<T>(data[fin[p] * rs + k * cs]);
     }
   });
   by_coord_pad_out(&s->X);
   // The bounding box and its centre (halves first: the sum could overflow).
   for (int32_t k = 0; k < d; ++k) {
-    const double* xk = x + k * stride;
-    double l = xk[0], h = xk[0];
+    const T* xk = x + k * stride;
+    T l = xk[0], h = xk[0];
     for (int32_t p = 1; p < count; ++p) {
       l = std::min(l, xk[p]);
       h = std::max(h, xk[p]);
     }
-    box_lo[k] = l;
-    box_hi[k] = h;
-    centre[k] = l / 2 + h / 2;
+    box_lo[k] = static_cast<double>(l);
+    box_hi[k] = static_cast<double>(h);
+    centre[k] = box_lo[k] / 2 + box_hi[k] / 2;
   }
 #pragma omp parallel for num_threads(s->team) schedule(static) if (count >= task_min)
   for (int32_t p0 = 0; p0 < count; p0 += 256) {
@@ -830,7 +855,7 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
     for (int32_t p = p0; p < p1; ++p) rho[p] = 0.0;
     for (int64_t k = 0; k < d; ++k)
       for (int32_t p = p0; p < p1; ++p) {
-        const double diff = x[k * stride + p] - centre[k];
+        const double diff = static_cast<double>(x[k * stride + p]) - centre[k];
         rho[p] = diff * diff + rho[p];
       }
   }
@@ -854,7 +879,7 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
     build(s, 0, 0, s->count);
     // The kernels read 4 rows at a time: in tree order, the rows of a leaf
     // lie together instead of all over A.
-    buffer<double> rows(static_cast<int64_t>(s->count) * d);
+    buffer<T> rows(static_cast<int64_t>(s->count) * d);
     if (rows.p != nullptr) {
 #pragma omp parallel for num_threads(s->team) schedule(static) if (s->count >= task_min)
       for (int32_t p = 0; p < s->count; ++p)
@@ -866,6 +891,18 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
   }
   by_coord_free(&s->X);
   return stored;
+}
+
+// The search over the finite rows with a copy of the rows' own type; false
+// when storage is short.
+template <class T>
+bool search_rows(const row_source* A, simd_level level, int32_t team, double margin,
+                 const int32_t* fin, int32_t count, farthest* out) {
+  search<T> s{A, level, team, A->cols, margin};
+  if (!search_finite(&s, fin, count)) return false;
+  *out = s.best;
+  out->compared = s.compared;
+  return true;
 }
 
 // The all-pairs search, where the pruned one's storage cannot be had: over
@@ -911,9 +948,10 @@ farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level l
   if (infinite > 0) return answer_with_infinities(A, cls.p);
   if (finite < 2) return no_pair;
 
-  search s{A, level, team, d, 1.0 + (static_cast<double>(d) + 16.0) * 0x1p-50};
-  if (!search_finite(&s, fin.p, finite)) return all_pairs(A, team, level);
-  farthest out = s.best;
-  out.compared = s.compared;
-  return out;
+  const double margin = 1.0 + (static_cast<double>(d) + 16.0) * 0x1p-50;
+  farthest out = no_pair;
+  const bool searched = A->type == elem_type::f32
+                            ? search_rows<float>(A, level, team, margin, fin.p, finite, &out)
+                            : search_rows<double>(A, level, team, margin, fin.p, finite, &out);
+  return searched ? out : all_pairs(A, team, level);
 }

@@ -8,6 +8,9 @@
 
 enum class elem_type : int32_t { f64 = 0, f32 = 1 };
 
+// Bytes of one element.
+inline constexpr int64_t elem_bytes(elem_type type) { return type == elem_type::f32 ? 4 : 8; }
+
 // Element (i, j) lies at data + (i * row_stride + j * col_stride) elements of
 // `type`. Strides may be any value, negative or zero included; a matrix of no
 // rows or no columns may have a null data pointer.

@@ -27,26 +27,14 @@ void* work_alloc(int64_t bytes) {
 
 void work_free(void* p) { std::free(p); }
 
-int64_t by_coord_bytes(int64_t rows, int32_t cols) {
-  if (rows < 0 || cols < 0) return -1;
-  const int64_t stride = by_coord_stride(rows);
-  if (cols > 0 && stride > std::numeric_limits<int64_t>::max() / 16 / cols) return -1;
-  return stride * cols * static_cast<int64_t>(sizeof(double));
-}
-
-by_coord by_coord_alloc(int64_t rows, int32_t cols) {
-  by_coord X{nullptr, 0, 0, 0};
-  const int64_t bytes = by_coord_bytes(rows, cols);
-  if (bytes < 0) return X;
-  X.x = static_cast<double*>(work_alloc(bytes));
-  if (X.x == nullptr) return X;
-  X.stride = by_coord_stride(rows);
-  X.rows = rows;
-  X.cols = cols;
-  return X;
-}
-
 namespace {
+
+// Calls f with the copy's storage typed as its elements are.
+template <class F>
+decltype(auto) visit_copy(void* x, elem_type type, F&& f) {
+  if (type == elem_type::f32) return f(static_cast<float*>(x));
+  return f(static_cast<double*>(x));
+}
 
 // Row `row` of a source whose data is p: where its coordinate 0 lies.
 template <class T>
@@ -61,20 +49,42 @@ row_source doubles_of(const double* data, int32_t cols) {
 
 }  // namespace
 
+int64_t by_coord_bytes(int64_t rows, int32_t cols, elem_type type) {
+  if (rows < 0 || cols < 0) return -1;
+  const int64_t stride = by_coord_stride(rows);
+  if (cols > 0 && stride > std::numeric_limits<int64_t>::max() / 16 / cols) return -1;
+  return stride * cols * elem_bytes(type);
+}
+
+by_coord by_coord_alloc(int64_t rows, int32_t cols, elem_type type) {
+  by_coord X{nullptr, 0, 0, 0, type};
+  const int64_t bytes = by_coord_bytes(rows, cols, type);
+  if (bytes < 0) return X;
+  X.x = work_alloc(bytes);
+  if (X.x == nullptr) return X;
+  X.stride = by_coord_stride(rows);
+  X.rows = rows;
+  X.cols = cols;
+  return X;
+}
+
 void by_coord_fill(by_coord* X, const row_source* src, const int32_t* order) {
   const int64_t cols = X->cols, s = X->stride, cs = src->col_stride;
   rows_visit(src, [&](auto* data) {
-    // A few rows at a time, so that each row is read from memory once and its
-    // coordinates land in cache lines still being written.
-    constexpr int64_t step = 8;
-    for (int64_t p0 = 0; p0 < X->rows; p0 += step) {
-      const int64_t p1 = p0 + step < X->rows ? p0 + step : X->rows;
-      for (int64_t j = 0; j < cols; ++j)
-        for (int64_t p = p0; p < p1; ++p) {
-          const int64_t row = order != nullptr ? order[p] : p;
-          X->x[j * s + p] = static_cast<double>(row_at(data, src, row)[j * cs]);
-        }
-    }
+    visit_copy(X->x, X->type, [&](auto* x) {
+      using U = std::remove_pointer_t<decltype(x)>;
+      // A few rows at a time, so that each row is read from memory once and
+      // its coordinates land in cache lines still being written.
+      constexpr int64_t step = 8;
+      for (int64_t p0 = 0; p0 < X->rows; p0 += step) {
+        const int64_t p1 = p0 + step < X->rows ? p0 + step : X->rows;
+        for (int64_t j = 0; j < cols; ++j)
+          for (int64_t p = p0; p < p1; ++p) {
+            const int64_t row = order != nullptr ? order[p] : p;
+            x[j * s + p] = static_cast<U>(row_at(data, src, row)[j * cs]);
+          }
+      }
+    });
   });
   by_coord_pad_out(X);
 }
@@ -86,23 +96,25 @@ void by_coord_fill(by_coord* X, const double* data, const int32_t* order) {
 
 void by_coord_pad_out(by_coord* X) {
   if (X->rows == 0) return;
-  for (int64_t j = 0; j < X->cols; ++j) {
-    double* xj = X->x + j * X->stride;
-    for (int64_t p = X->rows; p < X->stride; ++p) xj[p] = xj[X->rows - 1];
-  }
+  visit_copy(X->x, X->type, [&](auto* x) {
+    for (int64_t j = 0; j < X->cols; ++j) {
+      auto* xj = x + j * X->stride;
+      for (int64_t p = X->rows; p < X->stride; ++p) xj[p] = xj[X->rows - 1];
+    }
+  });
 }
 
 void by_coord_free(by_coord* X) {
   work_free(X->x);
-  *X = by_coord{nullptr, 0, 0, 0};
+  *X = by_coord{nullptr, 0, 0, 0, X->type};
 }
 
-by_tile by_tile_alloc(int64_t rows, int32_t cols) {
-  by_tile X{nullptr, 0, 0, 0};
+by_tile by_tile_alloc(int64_t rows, int32_t cols, elem_type type) {
+  by_tile X{nullptr, 0, 0, 0, type};
   const int64_t tiles = rows < 0 ? -1 : (rows + by_tile_rows - 1) / by_tile_rows;
   if (tiles < 0 || cols < 0 || (cols > 0 && tiles > std::numeric_limits<int64_t>::max() / 1024 / cols))
     return X;
-  X.x = static_cast<double*>(work_alloc(tiles * by_tile_rows * cols * static_cast<int64_t>(sizeof(double))));
+  X.x = work_alloc(tiles * by_tile_rows * cols * elem_bytes(type));
   if (X.x == nullptr) return X;
   X.tiles = tiles;
   X.rows = rows;
@@ -113,22 +125,25 @@ by_tile by_tile_alloc(int64_t rows, int32_t cols) {
 void by_tile_fill(by_tile* X, const row_source* src, const int32_t* order) {
   const int64_t cols = X->cols, cs = src->col_stride;
   rows_visit(src, [&](auto* data) {
-    using T = std::remove_cv_t<std::remove_pointer_t<decltype(data)>>;
-    for (int64_t t = 0; t < X->tiles; ++t) {
-      // The tile's rows, the next tile's asked for ahead; the tile is then
-      // written in order.
-      const T* rows[by_tile_rows];
-      for (int64_t lane = 0; lane < by_tile_rows; ++lane) {
-        const int64_t p = t * by_tile_rows + lane, q = p < X->rows ? p : X->rows - 1;
-        rows[lane] = row_at(data, src, order != nullptr ? order[q] : q);
-        const int64_t ahead = p + by_tile_rows;
-        if (ahead < X->rows) __builtin_prefetch(row_at(data, src, order != nullptr ? order[ahead] : ahead));
+    visit_copy(X->x, X->type, [&](auto* x) {
+      using T = std::remove_cv_t<std::remove_pointer_t<decltype(data)>>;
+      using U = std::remove_pointer_t<decltype(x)>;
+      for (int64_t t = 0; t < X->tiles; ++t) {
+        // The tile's rows, the next tile's asked for ahead; the tile is then
+        // written in order.
+        const T* rows[by_tile_rows];
+        for (int64_t lane = 0; lane < by_tile_rows; ++lane) {
+          const int64_t p = t * by_tile_rows + lane, q = p < X->rows ? p : X->rows - 1;
+          rows[lane] = row_at(data, src, order != nullptr ? order[q] : q);
+          const int64_t ahead = p + by_tile_rows;
+          if (ahead < X->rows) __builtin_prefetch(row_at(data, src, order != nullptr ? order[ahead] : ahead));
+        }
+        U* tile = x + t * by_tile_rows * cols;
+        for (int64_t j = 0; j < cols; ++j)
+          for (int64_t lane = 0; lane < by_tile_rows; ++lane)
+            tile[j * by_tile_rows + lane] = static_cast<U>(rows[lane][j * cs]);
       }
-      double* tile = X->x + t * by_tile_rows * cols;
-      for (int64_t j = 0; j < cols; ++j)
-        for (int64_t lane = 0; lane < by_tile_rows; ++lane)
-          tile[j * by_tile_rows + lane] = static_cast<double>(rows[lane][j * cs]);
-    }
+    });
   });
 }
 
@@ -139,5 +154,5 @@ void by_tile_fill(by_tile* X, const double* data, const int32_t* order) {
 
 void by_tile_free(by_tile* X) {
   work_free(X->x);
-  *X = by_tile{nullptr, 0, 0, 0};
+  *X = by_tile{nullptr, 0, 0, 0, X->type};
 }

@@ -19,13 +19,18 @@ void work_free(void* p);
 // positions rounded up to by_coord_pad, and the padding positions hold
 // copies of the last row laid out, so that kernels may run whole vectors to
 // the end of the stride: a copy is exactly as near to or far from any point
-// as its original.
+// as its original. The coordinates are doubles, or floats when the rows are
+// float32: a copy holds its rows exactly, and the kernels widen them.
 struct by_coord {
-  double* x;
+  void* x;       // doubles, or floats for type f32
   int64_t stride;
   int64_t rows;  // positions that hold rows; rows .. stride - 1 are padding
   int32_t cols;
+  elem_type type;
 };
+
+// The coordinates of a copy of doubles.
+inline double* by_coord_doubles(const by_coord* X) { return static_cast<double*>(X->x); }
 
 // The widest step of any kernel over positions: 4 vectors of 8 doubles.
 inline constexpr int64_t by_coord_pad = 32;
@@ -36,13 +41,14 @@ inline int64_t by_coord_stride(int64_t rows) {
 }
 
 // Bytes that by_coord_alloc asks for; -1 when beyond what can be asked.
-int64_t by_coord_bytes(int64_t rows, int32_t cols);
+int64_t by_coord_bytes(int64_t rows, int32_t cols, elem_type type = elem_type::f64);
 // Storage for rows x cols laid out by coordinate, contents unset; x is null
 // when it cannot be had (or rows or cols is negative).
-by_coord by_coord_alloc(int64_t rows, int32_t cols);
-// Lays out rows of src (X->cols columns, any strides and element type,
-// widened exactly): position p holds row order[p], or row p when order is
-// null, for every position below X->rows; then pads.
+by_coord by_coord_alloc(int64_t rows, int32_t cols, elem_type type = elem_type::f64);
+// Lays out rows of src (X->cols columns, any strides; float32 rows into a
+// copy of either type, float64 rows into a copy of doubles): position p
+// holds row order[p], or row p when order is null, for every position below
+// X->rows; then pads.
 void by_coord_fill(by_coord* X, const row_source* src, const int32_t* order);
 // The same from a row-major array of doubles, X->cols a row.
 void by_coord_fill(by_coord* X, const double* data, const int32_t* order);
@@ -61,18 +67,20 @@ void by_coord_free(by_coord* X);
 inline constexpr int32_t by_tile_rows = 8;
 
 struct by_tile {
-  double* x;
+  void* x;  // doubles, or floats for type f32
   int64_t tiles;
   int64_t rows;
   int32_t cols;
+  elem_type type;
 };
 
 // Storage for rows x cols in tiles, contents unset; x is null when it cannot
 // be had (or rows or cols is negative).
-by_tile by_tile_alloc(int64_t rows, int32_t cols);
-// Lays out rows of src (X->cols columns, any strides and element type,
-// widened exactly): position p holds row order[p] (order null: row p), for
-// every position below X->rows; then pads.
+by_tile by_tile_alloc(int64_t rows, int32_t cols, elem_type type = elem_type::f64);
+// Lays out rows of src (X->cols columns, any strides; float32 rows into a
+// copy of either type, float64 rows into a copy of doubles): position p
+// holds row order[p] (order null: row p), for every position below X->rows;
+// then pads.
 void by_tile_fill(by_tile* X, const row_source* src, const int32_t* order);
 // The same from a row-major array of doubles, X->cols a row.
 void by_tile_fill(by_tile* X, const double* data, const int32_t* order);

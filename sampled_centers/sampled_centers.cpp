@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   int32_t* trial = nullptr;
   int32_t* centres = nullptr;
   int32_t* gathered = nullptr;
-  search s{&set, vec2_cover{{nullptr, 0, 0, 0}, nullptr}, false};
+  search s{&set, vec2_cover{{nullptr, 0, 0, 0, elem_type::f64}, nullptr}, false};
   bool ok = vec2set_read_file(&set, argv[1]);
   if (ok && set.n < 1) ok = !failf("error : no points in file %s", argv[1]);
   if (ok && !parse_count(argv[2], 0, INT32_MAX, &k))

@@ -468,11 +468,21 @@ void expect_same_over_layouts(const std::vector<double>& data, int rows, int col
         choice* s = choice_start(&L.X, first, count, &opt);
         ASSERT_NE(s, nullptr);
         std::vector<double> part(static_cast<size_t>(count), no_distance), got(part.size());
+        std::vector<double> halfway(static_cast<size_t>(cols));
         for (int j = 0; j + 1 < k; ++j) {
           const int32_t c = want[static_cast<size_t>(j)];
           const double* centre = A.data + int64_t{c} * cols;
+          if (j % 5 == 4) {
+            // Halfway from the row to the next floats towards 0: rows on
+            // either side tie exactly in double, not in float.
+            for (int t = 0; t < cols; ++t) {
+              const float v = static_cast<float>(centre[t]);
+              halfway[static_cast<size_t>(t)] = static_cast<double>(v) / 2 + static_cast<double>(std::nextafter(v, 0.0f)) / 2;
+            }
+            centre = halfway.data();
+          }
           const choice_farthest w = fold_range(&A, first, count, centre, part.data());
-          const choice_farthest f = choice_fold(s, centre, j % 4 == 3 ? -1 : c);
+          const choice_farthest f = choice_fold(s, centre, j % 5 == 4 || j % 4 == 3 ? -1 : c);
           ASSERT_EQ(f.row, w.row) << where << " fold " << j << " " << choice_path(s);
           ASSERT_TRUE(same_bits(f.dist_sq, w.dist_sq)) << where << " fold " << j;
         }
@@ -485,14 +495,34 @@ void expect_same_over_layouts(const std::vector<double>& data, int rows, int col
   }
 }
 
+// Floats at the edges of their range: near the largest float (squares that
+// overflow a float, not a double) and subnormal (normal doubles, which a
+// kernel that flushed subnormals would see as 0), each row often the one
+// before it moved to the next float towards 0.
+std::vector<double> float_edges(std::mt19937_64& g, int rows, int cols) {
+  std::vector<double> x(static_cast<size_t>(rows * cols));
+  const float big = std::numeric_limits<float>::max(), tiny = std::numeric_limits<float>::denorm_min();
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const size_t at = static_cast<size_t>(i * cols + j);
+      float v = g() % 2 ? big * (1.0f - 0x1p-12f * static_cast<float>(g() % 64)) : tiny * static_cast<float>(g() % 64);
+      if (g() % 2) v = -v;
+      if (i > 0 && g() % 3 == 0) v = std::nextafter(static_cast<float>(x[at - static_cast<size_t>(cols)]), 0.0f);
+      x[at] = static_cast<double>(v);
+    }
+  return x;
+}
+
 TEST(ChoiceStart, ReadsRowsWhereverTheyLie) {
   // Buckets (2 and 3 columns, enough rows), passes and groups (12 and 40
-  // columns), with ties, NaN and infinite rows and clusters.
+  // columns), with ties, NaN and infinite rows, clusters, and floats at the
+  // edges of their range.
   std::mt19937_64 g(47);
   for (int cols : {2, 3, 12, 40}) {
-    for (data_kind kind : {data_kind::coarse, data_kind::specials, data_kind::clustered}) {
+    for (data_kind kind : {data_kind::coarse, data_kind::specials, data_kind::clustered, data_kind::count}) {
       const int rows = cols <= 3 ? 3000 : 500, k = cols <= 3 ? 120 : 60;
-      const std::vector<double> x = as_floats(make_rows(g, kind, rows, cols));
+      const std::vector<double> x =
+          kind == data_kind::count ? float_edges(g, rows, cols) : as_floats(make_rows(g, kind, rows, cols));
       expect_same_over_layouts(x, rows, cols, k, "cols " + std::to_string(cols) + " kind " +
                                                    std::to_string(static_cast<int>(kind)));
       if (HasFatalFailure()) return;

@@ -64,10 +64,11 @@ TEST(ByCoord, PadsWithCopiesOfTheLastRowInOrder) {
   by_coord X = by_coord_alloc(2, 2);
   by_coord_fill(&X, data, order);
   ASSERT_EQ(X.stride, by_coord_pad);
-  EXPECT_EQ(X.x[0], 5.0);
-  EXPECT_EQ(X.x[1], 1.0);
-  EXPECT_EQ(X.x[X.stride], 6.0);
-  for (int64_t p = 2; p < X.stride; ++p) EXPECT_EQ(X.x[X.stride + p], 2.0);
+  const double* x = by_coord_doubles(&X);
+  EXPECT_EQ(x[0], 5.0);
+  EXPECT_EQ(x[1], 1.0);
+  EXPECT_EQ(x[X.stride], 6.0);
+  for (int64_t p = 2; p < X.stride; ++p) EXPECT_EQ(x[X.stride + p], 2.0);
   by_coord_free(&X);
   by_coord_free(&X);  // a second free releases nothing
   EXPECT_EQ(by_coord_alloc(-1, 2).x, nullptr);
@@ -154,7 +155,8 @@ TEST(Kernels, RoundEachSquareBeforeAddingIt) {
     by_tile_free(&T);
     std::vector<int32_t> listed(40);
     for (int32_t r = 0; r < 40; ++r) listed[static_cast<size_t>(r)] = 39 - r;
-    rows_dist_sq(level, rows.data(), 2, listed.data(), 40, zero, out.data());
+    const row_source listed_rows = rows_of_doubles(rows.data(), 40, 2);
+    rows_dist_sq(level, &listed_rows, listed.data(), 40, zero, out.data());
     for (double o : out) ASSERT_TRUE(same_bits(o, want)) << simd_name(level);
   }
   by_coord_free(&X);
@@ -272,15 +274,16 @@ TEST(GroupedDistances, EveryLevelEqualsTheReferenceOnEveryRange) {
       }
       by_tile_free(&T);
       // Listed rows, from every start in the list (every tail length).
+      const row_source listed = rows_of_doubles(R.data.data(), static_cast<int32_t>(count), d);
       for (int64_t from = 0; from < count; from += 1 + from / 4) {
         const int64_t n = count - from;
         std::vector<double> want(static_cast<size_t>(n));
-        rows_dist_sq_ref(R.data.data(), d, order.data() + from, n, c.data(), want.data());
+        rows_dist_sq_ref(&listed, order.data() + from, n, c.data(), want.data());
         for (int64_t t = 0; t < n; ++t)
           ASSERT_TRUE(same_bits(want[t], plain(R.row(order[static_cast<size_t>(from + t)]), c.data(), d, 1)));
         for (simd_level level : levels_here()) {
           std::vector<double> got(static_cast<size_t>(n), -1.0);
-          rows_dist_sq(level, R.data.data(), d, order.data() + from, n, c.data(), got.data());
+          rows_dist_sq(level, &listed, order.data() + from, n, c.data(), got.data());
           for (int64_t t = 0; t < n; ++t)
             ASSERT_TRUE(same_bits(got[t], want[t])) << simd_name(level) << " d " << d << " rows " << from << ".." << count;
         }
@@ -384,6 +387,122 @@ TEST(CoverCost, EveryLevelEqualsTheReferenceAndStopsOnlyWhereAllowed) {
           }
         }
       }
+    }
+  }
+}
+
+
+// ---- copies of float32 rows ------------------------------------------------------
+
+// Floats built to break a kernel that does not widen each coordinate
+// exactly before it subtracts: values near the largest float (their squares
+// overflow a float, not a double), subnormal floats (a kernel that flushed
+// them would see 0), a few small integers (ties), NaN and infinities.
+float random_float(std::mt19937_64& g) {
+  std::uniform_real_distribution<float> u(-10.0f, 10.0f);
+  switch (g() % 12) {
+    case 0:
+      return static_cast<float>(g() % 3);
+    case 1:
+      return (g() % 2 ? 1.0f : -1.0f) * std::numeric_limits<float>::max() * (1.0f - 0x1p-20f * static_cast<float>(g() % 8));
+    case 2:
+      return std::numeric_limits<float>::denorm_min() * static_cast<float>(1 + g() % 1000) * (g() % 2 ? 1.0f : -1.0f);
+    case 3:
+      return g() % 4 == 0 ? std::numeric_limits<float>::quiet_NaN() : (g() % 2 ? 1.0f : -1.0f) * std::numeric_limits<float>::infinity();
+    default:
+      return u(g);
+  }
+}
+
+// A point for float rows: one of them widened, a point halfway between two
+// adjacent floats of one (rows on either side tie exactly in double, not
+// after rounding the point to float), or any double.
+std::vector<double> float_centre(std::mt19937_64& g, const std::vector<float>& rows, int64_t count,
+                                 int32_t d) {
+  std::vector<double> c(static_cast<size_t>(d));
+  const int64_t r = count > 0 ? static_cast<int64_t>(g() % count) / 2 * 2 : -1;
+  const uint64_t kind = g() % 3;
+  for (int32_t j = 0; j < d; ++j) {
+    const float v = r >= 0 ? rows[static_cast<size_t>(r * d + j)] : 1.5f;
+    if (kind == 0 && r >= 0) c[j] = static_cast<double>(v);
+    else if (kind == 1 && std::isfinite(v)) c[j] = static_cast<double>(v) / 2 + static_cast<double>(std::nextafter(v, 0.0f)) / 2;
+    else c[j] = random_value(g, false);
+  }
+  return c;
+}
+
+TEST(FloatCopies, EveryKernelGivesTheDistancesOfTheRowsWidened) {
+  std::mt19937_64 g(61);
+  for (int32_t d : {1, 2, 3, 4, 5, 7, 16, 33}) {
+    for (int64_t count : counts) {
+      if (count == 0) continue;
+      const int32_t n = static_cast<int32_t>(count);
+      std::vector<float> f(static_cast<size_t>(count * d));
+      for (float& v : f) v = g() % 6 == 0 ? random_float(g) : static_cast<float>(random_value(g, false));
+      // Each odd row is the row before it moved to the next float towards 0:
+      // a point halfway between the two lies exactly as far from each.
+      for (int64_t i = 1; i < count; i += 2)
+        for (int32_t j = 0; j < d; ++j) f[static_cast<size_t>(i * d + j)] = std::nextafter(f[static_cast<size_t>((i - 1) * d + j)], 0.0f);
+      std::vector<double> w(f.begin(), f.end());
+      const row_source F{f.data(), n, d, d, 1, elem_type::f32}, W = rows_of_doubles(w.data(), n, d);
+      by_coord CF = by_coord_alloc(count, d, elem_type::f32), CW = by_coord_alloc(count, d);
+      by_coord_fill(&CF, &F, nullptr);
+      by_coord_fill(&CW, &W, nullptr);
+      by_tile TF = by_tile_alloc(count, d, elem_type::f32), TW = by_tile_alloc(count, d);
+      by_tile_fill(&TF, &F, nullptr);
+      by_tile_fill(&TW, &W, nullptr);
+      for (int trial = 0; trial < 3; ++trial) {
+        const std::vector<double> c = float_centre(g, f, count, d), c2 = float_centre(g, f, count, d);
+        const std::string where = "d " + std::to_string(d) + " rows " + std::to_string(count);
+        const int64_t from = static_cast<int64_t>(g() % count);
+        std::vector<double> start(static_cast<size_t>(count));
+        for (double& v : start) v = g() % 3 == 0 ? largest : std::fabs(random_value(g, false));
+        std::vector<double> want_near = start;
+        const farthest_row want_fold = fold_nearest_ref(&CW, from, count, c.data(), want_near.data());
+        std::vector<double> tiles_want(static_cast<size_t>(TW.tiles * by_tile_rows));
+        tiles_dist_sq_ref(&TW, 0, TW.tiles, c.data(), tiles_want.data());
+        std::vector<int32_t> listed(static_cast<size_t>(count));
+        for (int32_t& r : listed) r = static_cast<int32_t>(g() % count);
+        std::vector<double> rows_want(listed.size());
+        rows_dist_sq_ref(&W, listed.data(), count, c.data(), rows_want.data());
+        const double* cs[pair_block_rows] = {c.data(), c2.data(), w.data(), c.data()};
+        double most_want[pair_block_rows];
+        pair_block_most_ref(&CW, cs, from, CW.stride, most_want);
+        const int64_t first_want = pair_first_at_ref(&CW, c2.data(), from, count, most_want[1]);
+        std::vector<double> far_want(static_cast<size_t>(count - from));
+        pair_box_far_ref(&CW, from, count, c.data(), c.data(), far_want.data());
+        // The references over the float copies, then every level.
+        std::vector<double> near = start, out(tiles_want.size()), far(far_want.size());
+        const farthest_row ref_fold = fold_nearest_ref(&CF, from, count, c.data(), near.data());
+        ASSERT_EQ(ref_fold.pos, want_fold.pos) << where;
+        for (int64_t p = 0; p < count; ++p) ASSERT_TRUE(same_bits(near[p], want_near[p])) << where;
+        tiles_dist_sq_ref(&TF, 0, TF.tiles, c.data(), out.data());
+        for (size_t i = 0; i < out.size(); ++i) ASSERT_TRUE(same_bits(out[i], tiles_want[i])) << where;
+        rows_dist_sq_ref(&F, listed.data(), count, c.data(), out.data());
+        for (int64_t t = 0; t < count; ++t) ASSERT_TRUE(same_bits(out[t], rows_want[t])) << where;
+        for (simd_level level : levels_here()) {
+          const std::string at = where + " " + simd_name(level);
+          near = start;
+          const farthest_row got = fold_nearest(level, &CF, from, count, c.data(), near.data());
+          ASSERT_EQ(got.pos, want_fold.pos) << at;
+          ASSERT_TRUE(same_bits(got.dist, want_fold.dist)) << at;
+          for (int64_t p = 0; p < count; ++p) ASSERT_TRUE(same_bits(near[p], want_near[p])) << at;
+          tiles_dist_sq(level, &TF, 0, TF.tiles, c.data(), out.data());
+          for (size_t i = 0; i < tiles_want.size(); ++i) ASSERT_TRUE(same_bits(out[i], tiles_want[i])) << at;
+          rows_dist_sq(level, &F, listed.data(), count, c.data(), out.data());
+          for (int64_t t = 0; t < count; ++t) ASSERT_TRUE(same_bits(out[t], rows_want[t])) << at;
+          double most[pair_block_rows];
+          pair_block_most(level, &CF, cs, from, CF.stride, most);
+          for (int r = 0; r < pair_block_rows; ++r) ASSERT_TRUE(same_bits(most[r], most_want[r])) << at;
+          ASSERT_EQ(pair_first_at(level, &CF, c2.data(), from, count, most_want[1]), first_want) << at;
+          pair_box_far(level, &CF, from, count, c.data(), c.data(), far.data());
+          for (size_t p = 0; p < far.size(); ++p) ASSERT_TRUE(same_bits(far[p], far_want[p])) << at;
+        }
+      }
+      by_coord_free(&CF);
+      by_coord_free(&CW);
+      by_tile_free(&TF);
+      by_tile_free(&TW);
     }
   }
 }

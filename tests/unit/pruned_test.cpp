@@ -260,6 +260,14 @@ TEST(PrunedPairSearch, ReadsRowsWhereverTheyLie) {
       for (auto& r : rows)
         for (double& v : r) v = static_cast<double>(static_cast<float>(v));
       rows[7][0] = nan;  // a row that never counts
+      if (kind == shape::clusters) {
+        // Floats near the largest and subnormal ones, the farthest pair tied.
+        const double big = std::numeric_limits<float>::max(), small = std::numeric_limits<float>::denorm_min();
+        for (size_t i = 0; i < rows.size(); ++i) rows[i][0] = i % 3 == 0 ? small * static_cast<double>(i) : rows[i][0];
+        rows[100][d - 1] = big;
+        rows[200][d - 1] = -big;
+        rows[300][d - 1] = big;
+      }
       const matrix m(rows);
       const farthest want = farthest_pair_search_ref(&m.A, 1);
       for (layout how : every_layout) {
