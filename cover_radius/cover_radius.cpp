@@ -23,7 +23,7 @@
 
 #include "cli.hpp"
 #include "cover.hpp"
-#include "internal.hpp"
+#include "scan.hpp"
 
 namespace {
 

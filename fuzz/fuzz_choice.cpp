@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "choice.hpp"
-#include "internal.hpp"
+#include "scan.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "internal.hpp"
+#include "scan.hpp"
 
 static void fail(const char* what, const std::string& text, int attempt) {
   std::fprintf(stderr, "%s at attempt %d of [%s]\n", what, attempt, text.c_str());

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "internal.hpp"
+#include "scan.hpp"
 #include "work.hpp"
 
 namespace {

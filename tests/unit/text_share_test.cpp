@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "internal.hpp"
+#include "matvec.hpp"
+#include "scan.hpp"
 #include "test_support.hpp"
 #include "text_share.hpp"
 #include "work.hpp"
