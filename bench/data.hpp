@@ -9,12 +9,17 @@
 
 // n x d values, row-major: uniform in [-1, 1], or `clusters` Gaussian
 // clusters of standard deviation sigma (50 and 0.02 unless given) whose
-// centres are uniform in [-1, 1].
+// centres are uniform in [-1, 1], or an embedding of `clusters` clusters in
+// `dims` dimensions with that sigma and noise sigma / 20 (gen_points'
+// defaults for -m and -e).
 inline std::vector<double> generated(gen_kind kind, int64_t n, int32_t d, uint64_t seed,
-                                     int32_t clusters = 50, double sigma = 0.02) {
-  const gen_params p{kind, d, seed, 1.0, clusters, sigma};
+                                     int32_t clusters = 50, double sigma = 0.02, int32_t dims = 16) {
+  gen_params p{kind, d, seed, 1.0, clusters, sigma};
+  p.dims = dims;
+  p.noise = sigma / 20.0;
+  std::vector<double> basis(static_cast<size_t>(gen_basis_size(&p)));
   gen_state g;
-  gen_start(&g, &p);
+  gen_start(&g, &p, basis.data());
   std::vector<double> out(static_cast<size_t>(n * d));
   for (int64_t i = 0; i < n; ++i) gen_point(&g, out.data() + i * d);
   return out;

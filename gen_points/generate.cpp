@@ -86,19 +86,43 @@ double gen_rng_normal(gen_rng* r) {
   return u * factor;
 }
 
-void gen_start(gen_state* g, const gen_params* p) {
+static double in_box(double unit, double scale) { return -scale + (2.0 * scale) * unit; }
+
+// A uniform draw in [0, 1) that is a pure function of a key and a slot.
+static double keyed_unit(uint64_t key, uint64_t slot) { return gen_unit(gen_mix64(key + golden_gamma * (slot + 1))); }
+
+int64_t gen_basis_size(const gen_params* p) {
+  if (p->kind != gen_kind::embedding) return 0;
+  const int64_t size = int64_t{p->dims} * p->d;
+  return p->dims < 0 || p->d < 0 || size > (int64_t{1} << 62) ? -1 : size;
+}
+
+void gen_start(gen_state* g, const gen_params* p, double* basis) {
   g->p = *p;
   gen_rng_seed(&g->rng, p->seed);
   // A second, independent key for the cluster centres, so that they do not
   // depend on how many points are drawn.
   g->centre_key = gen_mix64(p->seed ^ 0x636c757374657273u);
+  g->basis = basis;
+  if (p->kind != gen_kind::embedding) return;
+  // The basis from a third key: each coordinate uniform with variance 1 / d.
+  const uint64_t key = gen_mix64(p->seed ^ 0x6261736973u);
+  const double half = std::sqrt(3.0 / p->d);
+  const int64_t size = gen_basis_size(p);
+  for (int64_t t = 0; t < size; ++t) basis[t] = in_box(keyed_unit(key, static_cast<uint64_t>(t)), half);
 }
 
-static double in_box(double unit, double scale) { return -scale + (2.0 * scale) * unit; }
-
 double gen_cluster_centre(const gen_state* g, uint32_t c, int32_t j) {
-  uint64_t slot = static_cast<uint64_t>(c) * static_cast<uint64_t>(g->p.d) + static_cast<uint64_t>(j);
-  return in_box(gen_unit(gen_mix64(g->centre_key + golden_gamma * (slot + 1))), g->p.scale);
+  const int32_t dims = g->p.kind == gen_kind::embedding ? g->p.dims : g->p.d;
+  uint64_t slot = static_cast<uint64_t>(c) * static_cast<uint64_t>(dims) + static_cast<uint64_t>(j);
+  return in_box(keyed_unit(g->centre_key, slot), g->p.scale);
+}
+
+// The spread of embedding cluster c: sigma 2^(4u - 2), u a pure function of
+// the seed and c (from slots the centres, counted up from 0, never reach).
+static double embedding_spread(const gen_state* g, uint32_t c) {
+  const double u = keyed_unit(g->centre_key, ~uint64_t{0} - c);
+  return g->p.sigma * std::exp2(4.0 * u - 2.0);
 }
 
 void gen_point(gen_state* g, double* out) {
@@ -111,6 +135,25 @@ void gen_point(gen_state* g, double* out) {
       uint32_t c = gen_rng_below(&g->rng, static_cast<uint32_t>(p.clusters));
       for (int32_t j = 0; j < p.d; ++j)
         out[j] = gen_cluster_centre(g, c, j) + p.sigma * gen_rng_normal(&g->rng);
+      break;
+    }
+    case gen_kind::embedding: {
+      // At most 64 subspace coordinates at a time, so that no storage is
+      // needed: each chunk's share is added to every coordinate in turn,
+      // which keeps each coordinate's sum in the order of i.
+      const uint32_t c = gen_rng_below(&g->rng, static_cast<uint32_t>(p.clusters));
+      const double spread = embedding_spread(g, c);
+      for (int32_t j = 0; j < p.d; ++j) out[j] = 0.0;
+      double z[64];
+      for (int32_t i0 = 0; i0 < p.dims; i0 += 64) {
+        const int32_t i1 = p.dims - i0 < 64 ? p.dims : i0 + 64;
+        for (int32_t i = i0; i < i1; ++i) z[i - i0] = gen_cluster_centre(g, c, i) + spread * gen_rng_normal(&g->rng);
+        for (int32_t i = i0; i < i1; ++i) {
+          const double* b = g->basis + int64_t{i} * p.d;
+          for (int32_t j = 0; j < p.d; ++j) out[j] = b[j] * z[i - i0] + out[j];
+        }
+      }
+      for (int32_t j = 0; j < p.d; ++j) out[j] = p.noise * gen_rng_normal(&g->rng) + out[j];
       break;
     }
     case gen_kind::sphere: {

@@ -1,5 +1,6 @@
 // Seeded point generation for gen_points: a random stream of our own and the
-// shapes built on it. Nothing here reads, prints or allocates.
+// shapes built on it. Nothing here reads, prints or allocates (the one
+// array a shape needs, the embedding's basis, is the caller's).
 //
 // Every draw is made from integer arithmetic and the IEEE operations + - * /
 // and sqrt (plus gen_log, written out below), so the same seed gives the same
@@ -34,15 +35,25 @@ double gen_rng_normal(gen_rng* r);
 // within a few ulps of log(x) and the same on every platform.
 double gen_log(double x);
 
-enum class gen_kind { uniform, clusters, sphere };
+enum class gen_kind { uniform, clusters, sphere, embedding };
 
 // What to draw. Coordinates are:
-//   uniform:  each in [-scale, scale]
-//   clusters: a cluster centre (uniform in the box above, fixed by the seed)
-//             plus sigma times a normal deviate, the cluster drawn uniformly
-//             among `clusters`
-//   sphere:   on the sphere of radius `scale` around the origin (a circle for
-//             d = 2, the two points +-scale for d = 1), uniform over its surface
+//   uniform:   each in [-scale, scale]
+//   clusters:  a cluster centre (uniform in the box above, fixed by the seed)
+//              plus sigma times a normal deviate, the cluster drawn uniformly
+//              among `clusters`
+//   sphere:    on the sphere of radius `scale` around the origin (a circle for
+//              d = 2, the two points +-scale for d = 1), uniform over its surface
+//   embedding: clusters in a random subspace of `dims` dimensions, plus noise,
+//              as real embeddings lie: the cluster (drawn uniformly among
+//              `clusters`) has a centre uniform in [-scale, scale]^dims and a
+//              spread of its own, sigma times 2^(4u - 2) (from sigma / 4 to
+//              4 sigma), both fixed by the seed; the point is its centre plus
+//              the spread times `dims` normal deviates, carried into d
+//              coordinates by the basis (dims random vectors of d coordinates,
+//              each uniform in [-sqrt(3 / d), sqrt(3 / d)], so of length about
+//              1; coordinate j sums basis_i,j z_i from i = 0 up), plus `noise`
+//              times a normal deviate in every coordinate
 struct gen_params {
   gen_kind kind;
   int32_t d;         // coordinates per point, >= 0 (>= 1 for sphere)
@@ -50,16 +61,24 @@ struct gen_params {
   double scale;      // > 0
   int32_t clusters;  // >= 1
   double sigma;      // >= 0
+  int32_t dims = 16;   // embedding: the subspace's dimensions, >= 1
+  double noise = 0.0;  // embedding: >= 0
 };
 
 struct gen_state {
   gen_params p;
   gen_rng rng;
   uint64_t centre_key;  // names the cluster centres of this seed
+  const double* basis;  // embedding: dims rows of d coordinates
 };
 
-// Starts the stream of points for p.
-void gen_start(gen_state* g, const gen_params* p);
+// Doubles of storage the shape needs from the caller: dims * d for an
+// embedding (-1 when that passes 2^62), 0 for the others.
+int64_t gen_basis_size(const gen_params* p);
+// Starts the stream of points for p; `basis` (gen_basis_size(p) doubles,
+// which must outlive the stream) is filled for an embedding and may be null
+// for the other shapes.
+void gen_start(gen_state* g, const gen_params* p, double* basis = nullptr);
 // Coordinate j of cluster c: a pure function of the seed, c, j and d, so
 // centres need no storage.
 double gen_cluster_centre(const gen_state* g, uint32_t c, int32_t j);

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -108,8 +109,9 @@ TEST(GenRngNormal, StreamIsPinned) {
 }
 
 std::vector<double> draw(const gen_params& p, int n) {
+  std::vector<double> basis(static_cast<size_t>(gen_basis_size(&p)));
   gen_state g;
-  gen_start(&g, &p);
+  gen_start(&g, &p, basis.data());
   std::vector<double> out(static_cast<size_t>(n) * static_cast<size_t>(p.d));
   for (int i = 0; i < n; ++i) gen_point(&g, out.data() + static_cast<size_t>(i) * static_cast<size_t>(p.d));
   return out;
@@ -193,6 +195,59 @@ TEST(GenPoint, FirstPointsDoNotDependOnHowManyFollow) {
   for (size_t i = 0; i < few.size(); ++i) EXPECT_TRUE(same_bits(few[i], many[i]));
 }
 
+// Without noise an embedding lies in the span of its basis, each cluster
+// around its centre carried by the basis; the noise adds its spread to every
+// coordinate.
+TEST(GenPoint, EmbeddingsLieInTheirSubspacePlusNoise) {
+  gen_params p{gen_kind::embedding, 40, 5, 1.0, 3, 0.01};
+  p.dims = 3;
+  std::vector<double> basis(static_cast<size_t>(gen_basis_size(&p)));
+  ASSERT_EQ(basis.size(), 120u);
+  gen_state g;
+  gen_start(&g, &p, basis.data());
+  for (double b : basis) ASSERT_LE(std::fabs(b), std::sqrt(3.0 / 40));
+  // Least squares onto the basis (3 x 3 normal equations by Cramer's rule).
+  auto residual = [&](const double* x) {
+    double m[3][3] = {}, r[3] = {};
+    for (int a = 0; a < 3; ++a) {
+      for (int c = 0; c < 3; ++c)
+        for (int j = 0; j < 40; ++j) m[a][c] += basis[static_cast<size_t>(a * 40 + j)] * basis[static_cast<size_t>(c * 40 + j)];
+      for (int j = 0; j < 40; ++j) r[a] += basis[static_cast<size_t>(a * 40 + j)] * x[j];
+    }
+    auto det = [](double q[3][3]) {
+      return q[0][0] * (q[1][1] * q[2][2] - q[1][2] * q[2][1]) - q[0][1] * (q[1][0] * q[2][2] - q[1][2] * q[2][0]) +
+             q[0][2] * (q[1][0] * q[2][1] - q[1][1] * q[2][0]);
+    };
+    double z[3];
+    for (int a = 0; a < 3; ++a) {
+      double q[3][3];
+      for (int u = 0; u < 3; ++u)
+        for (int c = 0; c < 3; ++c) q[u][c] = c == a ? r[u] : m[u][c];
+      z[a] = det(q) / det(m);
+    }
+    double sum = 0.0;
+    for (int j = 0; j < 40; ++j) {
+      const double e = x[j] - (z[0] * basis[static_cast<size_t>(j)] + z[1] * basis[static_cast<size_t>(40 + j)] + z[2] * basis[static_cast<size_t>(80 + j)]);
+      sum += e * e;
+    }
+    return std::sqrt(sum / 40);
+  };
+  double x[40];
+  for (int i = 0; i < 200; ++i) {
+    gen_point(&g, x);
+    ASSERT_LT(residual(x), 1e-12) << "point " << i;
+  }
+  p.noise = 0.02;
+  gen_start(&g, &p, basis.data());
+  double spread = 0.0;
+  for (int i = 0; i < 200; ++i) {
+    gen_point(&g, x);
+    spread += residual(x) / 200;
+  }
+  // The part outside the subspace: 37 of 40 coordinates' worth of noise.
+  EXPECT_NEAR(spread, 0.02 * std::sqrt(37.0 / 40), 0.003);
+}
+
 // Runs the program (GEN_POINTS, the built one) with the given arguments
 // and returns what it printed.
 std::string run(const std::vector<std::string>& args, int* status) {
@@ -224,6 +279,26 @@ TEST(GenPointsProgram, MatrixTextReadsBackAsTheSameDoubles) {
     std::vector<double> want = draw(gen_params{k, 4, 99, 1e-3, 5, 1e-4}, 200);
     for (size_t i = 0; i < want.size(); ++i) ASSERT_TRUE(same_bits(A.data[i], want[i])) << kind << " element " << i;
     mat_free(&A);
+  }
+}
+
+TEST(GenPointsProgram, NpyHoldsTheFloatsOfTheDraws) {
+  int status = -1;
+  const std::string bytes = run({"-f", "npy", "-m", "4", "-c", "7", "embedding", "30", "9", "2"}, &status);
+  ASSERT_EQ(status, 0);
+  const std::string dict = "{'descr': '<f4', 'fortran_order': False, 'shape': (30, 9), }";
+  ASSERT_EQ(bytes.size(), 128u + 30 * 9 * 4);
+  EXPECT_EQ(bytes.substr(0, 10), std::string("\x93NUMPY\x01\x00\x76\x00", 10));
+  EXPECT_EQ(bytes.substr(10, dict.size()), dict);
+  EXPECT_EQ(bytes[127], '\n');
+  gen_params p{gen_kind::embedding, 9, 2, 1.0, 7, 0.1};
+  p.dims = 4;
+  p.noise = 0.005;
+  const std::vector<double> want = draw(p, 30);
+  for (size_t i = 0; i < want.size(); ++i) {
+    float v;
+    std::memcpy(&v, bytes.data() + 128 + 4 * i, 4);
+    ASSERT_EQ(v, static_cast<float>(want[i])) << i;
   }
 }
 
