@@ -20,7 +20,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
-#include <vector>
 
 #include "engine.hpp"
 #include "work.hpp"
@@ -51,7 +50,7 @@ struct bucket_engine {
   int32_t* pos_of;          // the position of each finite row; made when first asked for
   int32_t buckets;          // bucket b holds positions [b * bucket_rows, ...)
   int32_t groups;           // group g holds buckets [g * group_buckets, ...)
-  int32_t leaves;           // of the tournament tree: a power of two above buckets
+  candidate_tree tree;      // over the buckets, then the lowest special row left
   by_coord X;               // the finite rows by position
   by_coord lo, hi;          // bucket boxes
   by_coord group_lo, group_hi;
@@ -63,7 +62,6 @@ struct bucket_engine {
   int32_t* visit;           // buckets a centre visits
   double* group_top;        // largest nearest distance in group g
   int32_t* group_visit;
-  candidate* tree;          // over the buckets, then the lowest special row left
 };
 
 namespace {
@@ -93,8 +91,8 @@ int64_t carve_arrays(bucket_engine* e, int32_t rows, char* block) {
   take(e->visit, buckets);
   take(e->group_top, groups);
   take(e->group_visit, groups);
-  take(e->tree, 2 * leaves);
-  if (block != nullptr) e->leaves = static_cast<int32_t>(leaves);
+  take(e->tree.nodes, 2 * leaves);
+  if (block != nullptr) e->tree.leaves = static_cast<int32_t>(leaves);
   return at;
 }
 
@@ -108,19 +106,20 @@ bool list_finite_rows(bucket_engine* e, const row_source* A) {
 
 // Stable least-significant-digit radix sort of items by their upper 32 bits
 // (the key; the lowest `bits` of them count); the lower 32 bits hold the
-// row. Returns whichever of the two arrays holds the result.
-uint64_t* radix_sort_keys(uint64_t* items, uint64_t* spare, int64_t n, int32_t bits) {
-  constexpr int digit = 11;
+// row. `count` has room for 2^radix_digit counts. Returns whichever of the
+// two arrays holds the result.
+constexpr int radix_digit = 11;
+uint64_t* radix_sort_keys(uint64_t* items, uint64_t* spare, int64_t n, int32_t bits, int64_t* count) {
+  constexpr int digit = radix_digit;
   static_assert(digit * 3 >= 32);
-  std::vector<int64_t> count(size_t{1} << digit);
   for (int shift = 0; shift < bits; shift += digit) {
-    std::fill(count.begin(), count.end(), 0);
+    std::fill(count, count + (1 << digit), 0);
     auto digit_of = [&](uint64_t item) { return (item >> (32 + shift)) & ((1u << digit) - 1); };
     for (int64_t i = 0; i < n; ++i) ++count[digit_of(items[i])];
     int64_t sum = 0;
-    for (int64_t& c : count) {
-      const int64_t t = c;
-      c = sum;
+    for (int64_t c = 0; c < (1 << digit); ++c) {
+      const int64_t t = count[c];
+      count[c] = sum;
       sum += t;
     }
     for (int64_t i = 0; i < n; ++i) spare[count[digit_of(items[i])]++] = items[i];
@@ -158,9 +157,15 @@ bool sort_along_curve(bucket_engine* e, const row_source* A) {
     const double width = hi[j] * 0.5 - lo[j] * 0.5;
     if (width > 0) scale[j] = std::ldexp(1.0, q) / width;
   }
-  std::vector<uint32_t> spread(size_t{1} << q);
-  for (uint32_t v = 0; v < spread.size(); ++v)
+  work_array<uint32_t> spread(true);
+  work_array<int64_t> count(true);
+  work_array<int32_t> next(true);
+  if (!spread.get(int64_t{1} << q) || !count.get(int64_t{1} << radix_digit) || !next.get(e->buckets))
+    return false;
+  for (uint32_t v = 0; v < (uint32_t{1} << q); ++v) {
+    spread[v] = 0;
     for (int32_t t = 0; t < q; ++t) spread[v] |= ((v >> t) & 1u) << (t * key_dims);
+  }
 
   // The sort's two arrays lie in the copy by coordinate while it is not yet
   // filled, when it holds them (from 2 columns on): memory the process
@@ -184,7 +189,7 @@ bool sort_along_curve(bucket_engine* e, const row_source* A) {
       items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(p);
     }
   });
-  uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
+  uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims, count.data());
   // The rows in rising order within each bucket, so that its lowest position
   // among equals is its lowest row: each listed row's bucket (by where the
   // curve puts it), then the rows dealt to their buckets in list order, which
@@ -192,9 +197,8 @@ bool sort_along_curve(bucket_engine* e, const row_source* A) {
   int32_t* bucket_of = reinterpret_cast<int32_t*>(sorted == items ? items + n : items);
   for (int32_t p = 0; p < n; ++p) bucket_of[sorted[p] & 0xFFFFFFFFu] = p / bucket_rows;
   int32_t* dealt = reinterpret_cast<int32_t*>(sorted);
-  std::vector<int32_t> next(static_cast<size_t>(e->buckets));
-  for (int32_t b = 0; b < e->buckets; ++b) next[static_cast<size_t>(b)] = b * bucket_rows;
-  for (int32_t p = 0; p < n; ++p) dealt[next[static_cast<size_t>(bucket_of[p])]++] = e->row[p];
+  for (int32_t b = 0; b < e->buckets; ++b) next[b] = b * bucket_rows;
+  for (int32_t p = 0; p < n; ++p) dealt[next[bucket_of[p]]++] = e->row[p];
   std::copy(dealt, dealt + n, e->row);
   if (!in_copy) work_free(items);
   return true;
@@ -235,33 +239,14 @@ void make_boxes(bucket_engine* e, const T* x) {
   for (int32_t p = 0; p < e->finite; ++p) e->near[p] = no_distance;
 }
 
-void tree_build(bucket_engine* e) {
-  for (int32_t at = e->leaves - 1; at >= 1; --at) {
-    const candidate a = e->tree[2 * at], b = e->tree[2 * at + 1];
-    e->tree[at] = farther(b, a) ? b : a;
-  }
-}
-
-// Sets one leaf and mends the way up, stopping where nothing changes.
-void tree_set(bucket_engine* e, int32_t leaf, candidate c) {
-  int32_t at = e->leaves + leaf;
-  e->tree[at] = c;
-  for (at /= 2; at >= 1; at /= 2) {
-    const candidate a = e->tree[2 * at], b = e->tree[2 * at + 1];
-    const candidate win = farther(b, a) ? b : a;
-    if (win.row == e->tree[at].row && win.dist == e->tree[at].dist) break;
-    e->tree[at] = win;
-  }
-}
-
 void fill_tree(bucket_engine* e) {
-  for (int32_t leaf = 0; leaf < e->leaves; ++leaf) {
+  for (int32_t leaf = 0; leaf < e->tree.leaves; ++leaf) {
     candidate c = none;
     if (leaf < e->buckets) c = {e->top[leaf], e->top_row[leaf]};
     if (leaf == e->buckets) c = special_rows_top(&e->specials);
-    e->tree[e->leaves + leaf] = c;
+    e->tree.nodes[e->tree.leaves + leaf] = c;
   }
-  tree_build(e);
+  tree_build(&e->tree);
 }
 
 // The start of bucket b's rows, asked for ahead of its fold.
@@ -347,17 +332,17 @@ choice_farthest buckets_fold(bucket_engine* e, const double* c) {
     }
     for (int64_t v = 0; v < visits; ++v) {
       const int32_t b = e->visit[v];
-      if (rebuild) e->tree[e->leaves + b] = {e->top[b], e->top_row[b]};
-      else tree_set(e, b, {e->top[b], e->top_row[b]});
+      if (rebuild) e->tree.nodes[e->tree.leaves + b] = {e->top[b], e->top_row[b]};
+      else tree_set(&e->tree, b, {e->top[b], e->top_row[b]});
     }
-    if (rebuild) tree_build(e);
+    if (rebuild) tree_build(&e->tree);
     for (int64_t v = 0; v < groups; ++v) {
       const int32_t g = e->group_visit[v], first = g * group_buckets;
       const int32_t last = std::min(e->buckets, first + group_buckets);
       e->group_top[g] = *std::max_element(e->top + first, e->top + last);
     }
   }
-  const candidate win = e->tree[1];
+  const candidate win = e->tree.nodes[1];
   if (win.dist > 0.0) return choice_farthest{win.dist, win.row};
   return choice_farthest{0.0, -1};
 }
@@ -384,7 +369,7 @@ double buckets_near(bucket_engine* e, int32_t row) {
 void buckets_drop(bucket_engine* e, int32_t row) {
   // A finite row folded in lies at 0.0 already; a special one leaves the list.
   const int64_t t = special_rows_find(&e->specials, row);
-  if (t >= 0 && special_rows_drop(&e->specials, t)) tree_set(e, e->buckets, special_rows_top(&e->specials));
+  if (t >= 0 && special_rows_drop(&e->specials, t)) tree_set(&e->tree, e->buckets, special_rows_top(&e->specials));
 }
 
 void buckets_end(bucket_engine* e) {

@@ -23,6 +23,19 @@ inline bool farther(candidate a, candidate b) {
   return a.dist > b.dist || (a.dist == b.dist && a.dist > 0.0 && a.row < b.row);
 }
 
+// A tournament over candidates: leaf i is nodes[leaves + i], each inner node
+// the farther of its two children, and nodes[1] the farthest of all. The
+// storage (2 * leaves candidates) is the engine's.
+struct candidate_tree {
+  candidate* nodes;
+  int32_t leaves;  // a power of two
+};
+
+// Every inner node from the leaves.
+void tree_build(candidate_tree* t);
+// Sets leaf i and mends the way up, stopping where nothing changes.
+void tree_set(candidate_tree* t, int32_t leaf, candidate c);
+
 // Whether the d coordinates at x are all finite: a point holding NaN or an
 // infinity lies at distance NaN or +inf from every point, itself included.
 inline bool finite_row(const double* x, int32_t d) { return finite_doubles(x, d, 1); }

@@ -57,13 +57,12 @@
 // Storage: everything a fold needs is reserved ahead for the centres the
 // caller expects; a fold beyond them grows it, and when that fails it
 // reports so before changing anything (choice.cpp then goes on with passes).
+// Nothing throws: every request for storage says whether it was met.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
-#include <vector>
 
 #include "engine.hpp"
 #include "work.hpp"
@@ -84,7 +83,6 @@ constexpr int64_t layout_waste = 2;
 // Groups reserved at the start at most: 2 MiB of bookkeeping.
 constexpr int64_t first_groups = 16384;
 
-
 struct group {
   int64_t first;     // its rows' positions: pool[first, first + size)
   int32_t size;
@@ -100,31 +98,11 @@ struct cell {
   double reach;        // the largest of their to_pivot
 };
 
-// A bookkeeping array, released with its owner. It comes from malloc, whose
-// small pages keep it at its own size: work_alloc would round it up to huge
-// pages, each touched and counted whole (8 MiB instead of 3 at 1e5 rows).
-template <class T>
-class block {
- public:
-  block() = default;
-  block(const block&) = delete;
-  block& operator=(const block&) = delete;
-  ~block() { std::free(p_); }
-  T& operator[](int64_t i) const { return p_[i]; }
-  T* get() const { return p_; }
-  // count elements; throws std::bad_alloc when they cannot be had.
-  void get(int64_t count) {
-    std::free(p_);
-    p_ = static_cast<T*>(std::malloc(static_cast<size_t>(count) * sizeof(T)));
-    if (p_ == nullptr) throw std::bad_alloc();
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
 }  // namespace
 
+// Bookkeeping sits on small pages (work_array's small form), so that it
+// costs its own size: on huge pages each 2 MiB page touched would count
+// whole (8 MiB instead of 3 at 1e5 rows).
 struct group_engine {
   row_source src{nullptr, 0, 0, 0, 0, elem_type::f64};  // the rows of A
   bool by_row = false;  // whether centres are read from A by their row (rows_unit_cols)
@@ -133,27 +111,27 @@ struct group_engine {
   simd_level level = simd_level::plain;
   int64_t finite = 0;
   by_tile X{nullptr, 0, 0, 0, elem_type::f64};  // the finite rows by position
-  block<int32_t> row_of;       // the row of A at each position
-  block<double> near;          // nearest distance by position
-  block<double> dist;          // a fold's distances by position; scratch between folds
-  block<uint64_t> marks;       // tiles to compute, one bit each
-  block<int32_t> pool;
-  int64_t pool_cap = 0, pool_end = 0;
-  std::vector<group> groups;   // groups[0]: rows no centre has lowered
-  std::vector<cell> cells;     // one per pivot
-  std::vector<double> pivots;  // the pivots' coordinates, row after row
-  std::vector<int32_t> pivot_ids;
-  std::vector<double> pivot_dist;
-  std::vector<double> copies;  // centres that are no row of A, row after row
-  std::vector<candidate> tree;  // tournament over the groups' tops
-  int32_t leaves = 0;
+  work_array<int32_t> row_of{true};   // the row of A at each position
+  work_array<double> near{true};      // nearest distance by position
+  work_array<double> dist{true};      // a fold's distances by position; scratch between folds
+  work_array<uint64_t> marks{true};   // tiles to compute, one bit each
+  work_array<int32_t> pool{true};
+  int64_t pool_end = 0;
+  work_list<group> groups;   // groups[0]: rows no centre has lowered
+  work_list<cell> cells;     // one per pivot
+  work_list<double> pivots;  // the pivots' coordinates, row after row
+  work_list<int32_t> pivot_ids;
+  work_list<double> pivot_dist;
+  work_list<double> copies;  // centres that are not read back from A, row after row
+  work_array<candidate> tree_nodes{true};
+  candidate_tree tree{nullptr, 0};  // over the groups' tops
   special_rows specials{nullptr, 0, 0};  // rows holding NaN or an infinity
-  std::vector<int32_t> pos_of;  // the position of each finite row, when asked for
-  bool pos_stale = true;        // ... and whether the layout has changed since
+  work_array<int32_t> pos_of{true};  // the position of each finite row, when asked for
+  bool pos_stale = true;             // ... and whether the layout has changed since
   // Groups a fold tests by their centres' distance (centres that are rows
   // of A, then copies), the distances, and the groups it visits.
-  std::vector<int32_t> cand_rows, cand_groups, cand_copies, cand_copied, visit;
-  std::vector<double> cand_dist;
+  work_list<int32_t> cand_rows, cand_groups, cand_copies, cand_copied, visit;
+  work_list<double> cand_dist;
   double lo_f = 1.0, hi_f = 1.0, four_f = 4.0;
   int64_t visits = 0;
   int64_t window_rows = 0, window_lanes = 0;
@@ -174,53 +152,37 @@ double lower_root(const group_engine& s, double sq) {
 double upper_root(const group_engine& s, double sq) { return std::sqrt(sq) * s.hi_f + sigma; }
 double need_of(const group_engine& s, double top) { return 2.0 * std::sqrt(top + tau) * s.hi_f; }
 
-void tree_set(group_engine& s, int32_t leaf, candidate c) {
-  candidate* tree = s.tree.data();
-  int32_t at = s.leaves + leaf;
-  tree[at] = c;
-  for (at /= 2; at >= 1; at /= 2) {
-    const candidate a = tree[2 * at], b = tree[2 * at + 1];
-    const candidate win = farther(b, a) ? b : a;
-    if (win.row == tree[at].row && win.dist == tree[at].dist) break;
-    tree[at] = win;
-  }
-}
-
-// Room for `count` groups in every list a fold fills; may throw
-// std::bad_alloc, leaving the lists as they were but larger.
-void reserve_groups(group_engine& s, int64_t count) {
-  const size_t n = static_cast<size_t>(count);
-  if (s.groups.capacity() < n) {
-    const size_t grown = std::max(n, 2 * s.groups.capacity());
-    for (auto* v : {&s.cand_rows, &s.cand_groups, &s.cand_copies, &s.cand_copied, &s.visit})
-      v->reserve(grown);
-    s.cand_dist.resize(grown);  // written through data(): sized, not only reserved
-    s.groups.reserve(grown);
-  }
-  if (count <= s.leaves) return;
-  int32_t leaves = std::max(s.leaves, 16);
+// Room for `count` groups in every list a fold fills; false, with the lists
+// as they were (some perhaps larger), when it cannot be had.
+bool reserve_groups(group_engine& s, int64_t count) {
+  for (auto* v : {&s.cand_rows, &s.cand_groups, &s.cand_copies, &s.cand_copied, &s.visit})
+    if (!v->reserve(count)) return false;
+  if (!s.cand_dist.reserve(count) || !s.groups.reserve(count)) return false;
+  if (count <= s.tree.leaves) return true;
+  int32_t leaves = std::max(s.tree.leaves, 16);
   while (leaves < count) leaves *= 2;
-  std::vector<candidate> tree(2 * static_cast<size_t>(leaves), none);
-  for (size_t g = 0; g < s.groups.size(); ++g) tree[static_cast<size_t>(leaves) + g] = s.groups[g].top;
-  for (int32_t at = leaves - 1; at >= 1; --at) {
-    const candidate a = tree[2 * static_cast<size_t>(at)], b = tree[2 * static_cast<size_t>(at) + 1];
-    tree[static_cast<size_t>(at)] = farther(b, a) ? b : a;
-  }
-  s.tree.swap(tree);
-  s.leaves = leaves;
+  work_array<candidate> nodes(true);
+  if (!nodes.get(2 * int64_t{leaves})) return false;
+  for (int64_t t = 0; t < 2 * int64_t{leaves}; ++t) nodes[t] = none;
+  for (int64_t g = 0; g < s.groups.size(); ++g) nodes[leaves + g] = s.groups[g].top;
+  nodes.swap(s.tree_nodes);
+  s.tree = candidate_tree{s.tree_nodes.data(), leaves};
+  tree_build(&s.tree);
+  return true;
 }
 
 // Packs every group's positions to the front of the pool, through the
 // distance scratch.
 void compact(group_engine& s) {
-  int32_t* tmp = reinterpret_cast<int32_t*>(s.dist.get());
+  int32_t* tmp = reinterpret_cast<int32_t*>(s.dist.data());
   int64_t w = 0;
-  for (group& g : s.groups) {
-    std::memcpy(tmp + w, s.pool.get() + g.first, sizeof(int32_t) * static_cast<size_t>(g.size));
-    g.first = w;
-    w += g.size;
+  for (int64_t g = 0; g < s.groups.size(); ++g) {
+    group& G = s.groups[g];
+    std::memcpy(tmp + w, s.pool.data() + G.first, sizeof(int32_t) * static_cast<size_t>(G.size));
+    G.first = w;
+    w += G.size;
   }
-  std::memcpy(s.pool.get(), tmp, sizeof(int32_t) * static_cast<size_t>(w));
+  std::memcpy(s.pool.data(), tmp, sizeof(int32_t) * static_cast<size_t>(w));
   s.pool_end = w;
 }
 
@@ -229,28 +191,28 @@ void compact(group_engine& s) {
 void relayout(group_engine& s) {
   // The old positions in their new order, then the rows, in the two halves
   // of the distance scratch; the nearest distances through the pool.
-  int32_t* order = reinterpret_cast<int32_t*>(s.dist.get());
+  int32_t* order = reinterpret_cast<int32_t*>(s.dist.data());
   int32_t* rows = order + s.X.tiles * by_tile_rows;
-  double* near = reinterpret_cast<double*>(s.pool.get());
+  double* near = reinterpret_cast<double*>(s.pool.data());
   int64_t w = 0;
   auto place = [&](int32_t g) {
-    group& G = s.groups[static_cast<size_t>(g)];
-    std::memcpy(order + w, s.pool.get() + G.first, sizeof(int32_t) * static_cast<size_t>(G.size));
+    group& G = s.groups[g];
+    std::memcpy(order + w, s.pool.data() + G.first, sizeof(int32_t) * static_cast<size_t>(G.size));
     G.first = w;
     w += G.size;
   };
   place(0);
-  for (const cell& c : s.cells)
-    for (int32_t g = c.head; g >= 0; g = s.groups[static_cast<size_t>(g)].next) place(g);
+  for (int64_t c = 0; c < s.cells.size(); ++c)
+    for (int32_t g = s.cells[c].head; g >= 0; g = s.groups[g].next) place(g);
   for (int64_t p = 0; p < w; ++p) {
     rows[p] = s.row_of[order[p]];
     near[p] = s.near[order[p]];
   }
-  std::memcpy(s.row_of.get(), rows, sizeof(int32_t) * static_cast<size_t>(w));
-  std::memcpy(s.near.get(), near, sizeof(double) * static_cast<size_t>(w));
+  std::memcpy(s.row_of.data(), rows, sizeof(int32_t) * static_cast<size_t>(w));
+  std::memcpy(s.near.data(), near, sizeof(double) * static_cast<size_t>(w));
   for (int64_t p = 0; p < w; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = w;
-  by_tile_fill(&s.X, &s.src, s.row_of.get());
+  by_tile_fill(&s.X, &s.src, s.row_of.data());
   s.pos_stale = true;
 }
 
@@ -259,15 +221,18 @@ void relayout(group_engine& s) {
 // group.
 void visit_groups(group_engine& s, const double* c) {
   group* groups = s.groups.data();
-  const size_t newest_at = s.groups.size() - 1;
+  const int64_t newest_at = s.groups.size() - 1;
+  const int32_t* visit = s.visit.data();
+  const int64_t visits = s.visit.size();
   int64_t rows = 0;
-  for (int32_t g : s.visit) rows += groups[g].size;
+  for (int64_t v = 0; v < visits; ++v) rows += groups[visit[v]].size;
   if (rows == 0) return;
-  if (s.pool_end + rows > s.pool_cap) compact(s);
-  uint64_t* marks = s.marks.get();
-  for (int32_t g : s.visit) {
-    const int32_t* pos = s.pool.get() + groups[g].first;
-    for (int32_t t = 0; t < groups[g].size; ++t) {
+  if (s.pool_end + rows > s.pool.size()) compact(s);
+  uint64_t* marks = s.marks.data();
+  for (int64_t v = 0; v < visits; ++v) {
+    const group& G = groups[visit[v]];
+    const int32_t* pos = s.pool.data() + G.first;
+    for (int32_t t = 0; t < G.size; ++t) {
       const int64_t tile = pos[t] / by_tile_rows;
       marks[tile >> 6] |= uint64_t{1} << (tile & 63);
     }
@@ -284,7 +249,7 @@ void visit_groups(group_engine& s, const double* c) {
       if (on && run_first < 0) run_first = wi * 64 + b;
       if (!on && run_first >= 0) {
         const int64_t n = wi * 64 + b - run_first;
-        tiles_dist_sq(s.level, &s.X, run_first, n, c, s.dist.get() + run_first * by_tile_rows);
+        tiles_dist_sq(s.level, &s.X, run_first, n, c, s.dist.data() + run_first * by_tile_rows);
         lanes += n * by_tile_rows;
         run_first = -1;
       }
@@ -296,13 +261,13 @@ void visit_groups(group_engine& s, const double* c) {
   s.window_lanes += lanes;
 
   candidate moved = none;
-  double* near = s.near.get();
-  const double* dist = s.dist.get();
-  const int32_t* row_of = s.row_of.get();
-  int32_t* pool = s.pool.get();
+  double* near = s.near.data();
+  const double* dist = s.dist.data();
+  const int32_t* row_of = s.row_of.data();
+  int32_t* pool = s.pool.data();
   int64_t end = s.pool_end;
-  for (int32_t g : s.visit) {
-    group& G = groups[g];
+  for (int64_t v = 0; v < visits; ++v) {
+    group& G = groups[visit[v]];
     int32_t* pos = pool + G.first;
     candidate top = none;
     int32_t w = 0;
@@ -310,9 +275,9 @@ void visit_groups(group_engine& s, const double* c) {
       // Without branches on the test, which follows no pattern: both
       // lists are written, and only one of them advances.
       const int32_t p = pos[t], r = row_of[p];
-      const double v = dist[p], before = near[p];
-      const bool lower = before > v;
-      const double now = lower ? v : before;
+      const double dp = dist[p], before = near[p];
+      const bool lower = before > dp;
+      const double now = lower ? dp : before;
       near[p] = now;
       pool[end] = p;
       pos[w] = p;
@@ -326,7 +291,7 @@ void visit_groups(group_engine& s, const double* c) {
     }
     G.size = w;
     G.top = top;
-    tree_set(s, g, top);
+    tree_set(&s.tree, visit[v], top);
   }
   group& newest = groups[newest_at];
   newest.first = s.pool_end;
@@ -336,66 +301,71 @@ void visit_groups(group_engine& s, const double* c) {
 }
 
 choice_farthest farthest(const group_engine& s) {
-  candidate best = s.tree[1];
+  candidate best = s.tree.nodes[1];
   const candidate special = special_rows_top(&s.specials);
   if (farther(special, best)) best = special;
   if (best.row == INT32_MAX) return {0.0, -1};
   return {best.dist, best.row};
 }
 
+// Everything groups_start needs, in order; false when storage runs out.
+bool start(group_engine& s, const row_source* A, int64_t centres) {
+  const int32_t d = s.d, first = s.first, count = s.count;
+  // The finite rows, in order, take the first positions.
+  if (!s.row_of.get(int64_t{count} + by_tile_rows)) return false;
+  for (int32_t i = first; i < first + count; ++i)
+    if (rows_finite(A, i)) s.row_of[s.finite++] = i;
+  if (!special_rows_list(&s.specials, s.row_of.data(), s.finite, first, count)) return false;
+  s.X = by_tile_alloc(s.finite, d, A->type);
+  if (s.X.x == nullptr) return false;
+  const int64_t lanes = s.X.tiles * by_tile_rows;
+  // Twice the rows: a new group's positions go to the end, and the runs
+  // are packed together only when the end is reached.
+  const int64_t words = (s.X.tiles + 63) / 64 + 1;
+  if (!s.pool.get(2 * s.finite + by_tile_rows) || !s.near.get(lanes + 1) || !s.dist.get(lanes + 1) ||
+      !s.marks.get(words))
+    return false;
+  for (int64_t p = 0; p < s.finite; ++p) s.pool[p] = static_cast<int32_t>(p);
+  s.pool_end = s.finite;
+  for (int64_t p = 0; p < lanes; ++p) s.near[p] = no_distance;
+  std::memset(s.marks.data(), 0, sizeof(uint64_t) * static_cast<size_t>(words));
+  by_tile_fill(&s.X, A, s.row_of.data());
+  // A group per centre at most, and the first: room for the folds asked
+  // for, up to a start that stays small beside the rows (more grow it).
+  if (!reserve_groups(s, std::min<int64_t>({centres, int64_t{A->rows} + 1, first_groups}) + 2) ||
+      !s.cells.reserve(max_pivots) || !s.pivots.reserve(int64_t{max_pivots} * d) ||
+      !s.pivot_dist.reserve(max_pivots) || !s.pivot_ids.reserve(max_pivots))
+    return false;
+  s.pivot_dist.resize(max_pivots);
+  for (int32_t p = 0; p < max_pivots; ++p) s.pivot_ids.push(p);
+  group all{0, static_cast<int32_t>(s.finite), none, -1, -1, 0.0, -1};
+  if (s.finite > 0) all.top = {no_distance, s.row_of[0]};
+  s.groups.push(all);
+  tree_set(&s.tree, 0, all.top);
+  return true;
+}
+
 }  // namespace
 
 group_engine* groups_start(const row_source* A, int32_t first, int32_t count, simd_level level,
                            int64_t centres) {
-  try {
-    auto s = std::make_unique<group_engine>();
-    s->src = *A;
-    s->by_row = rows_unit_cols(A);
-    s->d = A->cols;
-    s->first = first;
-    s->count = count;
-    s->level = level;
-    const int32_t d = s->d;
-    const double eps = 8.0 * (static_cast<double>(d) + 2.0) * unit_roundoff;
-    s->lo_f = 1.0 - eps;
-    s->hi_f = 1.0 + eps;
-    s->four_f = 4.0 * (1.0 + eps);
-    // The finite rows, in order, take the first positions.
-    s->row_of.get(int64_t{count} + by_tile_rows);
-    for (int32_t i = first; i < first + count; ++i)
-      if (rows_finite(A, i)) s->row_of[s->finite++] = i;
-    if (!special_rows_list(&s->specials, s->row_of.get(), s->finite, first, count)) return nullptr;
-    s->X = by_tile_alloc(s->finite, d, A->type);
-    if (s->X.x == nullptr) return nullptr;
-    const int64_t lanes = s->X.tiles * by_tile_rows;
-    // Twice the rows: a new group's positions go to the end, and the runs
-    // are packed together only when the end is reached.
-    s->pool_cap = 2 * s->finite + by_tile_rows;
-    s->pool.get(s->pool_cap);
-    for (int64_t p = 0; p < s->finite; ++p) s->pool[p] = static_cast<int32_t>(p);
-    s->pool_end = s->finite;
-    s->near.get(lanes + 1);
-    for (int64_t p = 0; p < lanes; ++p) s->near[p] = no_distance;
-    s->dist.get(lanes + 1);
-    const int64_t words = (s->X.tiles + 63) / 64 + 1;
-    s->marks.get(words);
-    std::memset(s->marks.get(), 0, sizeof(uint64_t) * static_cast<size_t>(words));
-    by_tile_fill(&s->X, A, s->row_of.get());
-    // A group per centre at most, and the first: room for the folds asked
-    // for, up to a start that stays small beside the rows (more grow it).
-    reserve_groups(*s, std::min<int64_t>({centres, int64_t{A->rows} + 1, first_groups}) + 2);
-    s->cells.reserve(max_pivots);
-    s->pivots.reserve(static_cast<size_t>(max_pivots) * static_cast<size_t>(d));
-    s->pivot_dist.resize(max_pivots);
-    for (int32_t p = 0; p < max_pivots; ++p) s->pivot_ids.push_back(p);
-    group all{0, static_cast<int32_t>(s->finite), none, -1, -1, 0.0, -1};
-    if (s->finite > 0) all.top = {no_distance, s->row_of[0]};
-    s->groups.push_back(all);
-    tree_set(*s, 0, all.top);
-    return s.release();
-  } catch (const std::bad_alloc&) {
+  group_engine* s = new (std::nothrow) group_engine;
+  if (s == nullptr) return nullptr;
+  s->src = *A;
+  s->by_row = rows_unit_cols(A);
+  s->d = A->cols;
+  s->first = first;
+  s->count = count;
+  s->level = level;
+  const double eps = 8.0 * (static_cast<double>(s->d) + 2.0) * unit_roundoff;
+  s->lo_f = 1.0 - eps;
+  s->hi_f = 1.0 + eps;
+  s->four_f = 4.0 * (1.0 + eps);
+  if (!start(*s, A, centres)) {
+    delete s;
     return nullptr;
   }
+  return s;
 }
 
 bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthest* out) {
@@ -409,23 +379,19 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   }
   // A centre is read back by its row only where a row is one run.
   const bool copied = c_row < 0 || !s.by_row;
-  try {
-    reserve_groups(s, static_cast<int64_t>(s.groups.size()) + 1);
-    if (copied && s.copies.capacity() < s.copies.size() + static_cast<size_t>(d))
-      s.copies.reserve(std::max(2 * s.copies.capacity(), s.copies.size() + static_cast<size_t>(d)));
-  } catch (const std::bad_alloc&) {
+  if (!reserve_groups(s, s.groups.size() + 1) || (copied && !s.copies.reserve(s.copies.size() + d)) ||
+      (s.cells.size() < max_pivots && !s.pivots.reserve(s.pivots.size() + d)))
     return false;
-  }
   // Nothing below asks for storage.
   const int32_t gi = static_cast<int32_t>(s.groups.size());
   group fresh{s.pool_end, 0, none, copied ? -1 : static_cast<int32_t>(c_row), -1, 0.0, -1};
   if (copied) {
-    fresh.copy = static_cast<int32_t>(s.copies.size() / static_cast<size_t>(d));
-    s.copies.insert(s.copies.end(), c, c + d);
+    fresh.copy = static_cast<int32_t>(s.copies.size() / d);
+    for (int32_t j = 0; j < d; ++j) s.copies.push(c[j]);
   }
   // The largest top before the fold bounds every group's.
-  const double need_all = need_of(s, s.tree[1].dist);
-  s.groups.push_back(fresh);
+  const double need_all = need_of(s, s.tree.nodes[1].dist);
+  s.groups.push(fresh);
   group* groups = s.groups.data();
 
   // Distances to the pivots; then the groups that no bound rules out.
@@ -434,13 +400,13 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   const row_source pivot_rows = rows_of_doubles(s.pivots.data(), pivots, d);
   rows_dist_sq(s.level, &pivot_rows, s.pivot_ids.data(), pivots, c, pivot_dist);
   s.visit.clear();
-  if (groups[0].size > 0) s.visit.push_back(0);
+  if (groups[0].size > 0) s.visit.push(0);
   s.cand_rows.clear();
   s.cand_groups.clear();
   s.cand_copies.clear();
   s.cand_copied.clear();
   for (int32_t p = 0; p < pivots; ++p) {
-    const cell& C = s.cells[static_cast<size_t>(p)];
+    const cell& C = s.cells[p];
     const double lb = lower_root(s, pivot_dist[p]);
     if ((lb - C.reach) * s.lo_f >= need_all) continue;
     for (int32_t g = C.head; g >= 0; g = groups[g].next) {
@@ -448,38 +414,37 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
       if (G.top.row == INT32_MAX) continue;  // no row above 0.0: nothing to lower
       if ((lb - G.to_pivot) * s.lo_f >= need_of(s, G.top.dist)) continue;
       if (G.c_row >= 0) {
-        s.cand_rows.push_back(G.c_row);
-        s.cand_groups.push_back(g);
+        s.cand_rows.push(G.c_row);
+        s.cand_groups.push(g);
       } else {
-        s.cand_copies.push_back(G.copy);
-        s.cand_copied.push_back(g);
+        s.cand_copies.push(G.copy);
+        s.cand_copied.push(g);
       }
     }
   }
   // The exact test on the computed distance between the centres.
   auto test = [&](int32_t g, double D) {
     const double thr = (groups[g].top.dist + tau) * s.four_f;
-    if (!(D <= no_distance && thr <= no_distance && D >= thr)) s.visit.push_back(g);
+    if (!(D <= no_distance && thr <= no_distance && D >= thr)) s.visit.push(g);
   };
   double* D = s.cand_dist.data();
-  rows_dist_sq(s.level, &s.src, s.cand_rows.data(), static_cast<int64_t>(s.cand_rows.size()), c, D);
-  for (size_t t = 0; t < s.cand_rows.size(); ++t) test(s.cand_groups[t], D[t]);
-  const row_source copy_rows =
-      rows_of_doubles(s.copies.data(), static_cast<int32_t>(s.copies.size() / static_cast<size_t>(d)), d);
-  rows_dist_sq(s.level, &copy_rows, s.cand_copies.data(), static_cast<int64_t>(s.cand_copies.size()), c, D);
-  for (size_t t = 0; t < s.cand_copies.size(); ++t) test(s.cand_copied[t], D[t]);
+  rows_dist_sq(s.level, &s.src, s.cand_rows.data(), s.cand_rows.size(), c, D);
+  for (int64_t t = 0; t < s.cand_rows.size(); ++t) test(s.cand_groups[t], D[t]);
+  const row_source copy_rows = rows_of_doubles(s.copies.data(), static_cast<int32_t>(s.copies.size() / d), d);
+  rows_dist_sq(s.level, &copy_rows, s.cand_copies.data(), s.cand_copies.size(), c, D);
+  for (int64_t t = 0; t < s.cand_copies.size(); ++t) test(s.cand_copied[t], D[t]);
   visit_groups(s, c);
 
   group& G = groups[gi];
   if (pivots < max_pivots) {
     // A pivot: its own cell, even without rows, for the bounds through it.
-    s.pivots.insert(s.pivots.end(), c, c + d);
-    s.cells.push_back({gi, gi, 0.0});
+    for (int32_t j = 0; j < d; ++j) s.pivots.push(c[j]);
+    s.cells.push({gi, gi, 0.0});
   } else if (G.size == 0) {
     // A centre that lowered nothing never will: its rows could only come
     // from this fold. Its place is given back.
-    if (copied) s.copies.resize(s.copies.size() - static_cast<size_t>(d));
-    s.groups.pop_back();
+    if (copied) s.copies.resize(s.copies.size() - d);
+    s.groups.pop();
   } else {
     // The cell of the nearest pivot (the lowest among equals).
     int32_t best = 0;
@@ -487,12 +452,12 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
       if (pivot_dist[p] < pivot_dist[best]) best = p;
     G.to_pivot = upper_root(s, pivot_dist[best]);
     // An infinite distance makes the cell's bounds prove nothing, as it must.
-    cell& C = s.cells[static_cast<size_t>(best)];
+    cell& C = s.cells[best];
     groups[C.tail].next = gi;
     C.tail = gi;
     C.reach = std::max(C.reach, G.to_pivot);
   }
-  if (static_cast<int32_t>(s.groups.size()) > gi) tree_set(s, gi, G.top);
+  if (s.groups.size() > gi) tree_set(&s.tree, gi, G.top);
 
   if (++s.window_folds == layout_window) {
     if (s.window_lanes > layout_waste * s.window_rows) relayout(s);
@@ -517,15 +482,11 @@ double groups_near(group_engine* s, int32_t row) {
   if (t >= 0) return special_rows_dropped(&s->specials, t) ? 0.0 : no_distance;
   if (s->pos_stale) {
     // Asked for only by orders given start rows: not kept up before.
-    try {
-      s->pos_of.resize(static_cast<size_t>(s->count));
-    } catch (const std::bad_alloc&) {
-      return -1.0;
-    }
-    for (int64_t p = 0; p < s->finite; ++p) s->pos_of[static_cast<size_t>(s->row_of[p] - s->first)] = static_cast<int32_t>(p);
+    if (s->pos_of.size() < s->count && !s->pos_of.get(s->count)) return -1.0;
+    for (int64_t p = 0; p < s->finite; ++p) s->pos_of[s->row_of[p] - s->first] = static_cast<int32_t>(p);
     s->pos_stale = false;
   }
-  return s->near[s->pos_of[static_cast<size_t>(row - s->first)]];
+  return s->near[s->pos_of[row - s->first]];
 }
 
 void groups_drop(group_engine* s, int32_t row) {

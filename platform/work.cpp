@@ -25,6 +25,11 @@ void* work_alloc(int64_t bytes) {
   return std::aligned_alloc(64, static_cast<size_t>(size));
 }
 
+void* work_alloc_small(int64_t bytes) {
+  if (bytes < 0 || bytes > std::numeric_limits<int64_t>::max() / 2) return nullptr;
+  return std::aligned_alloc(64, static_cast<size_t>(bytes == 0 ? 64 : (bytes + 63) / 64 * 64));
+}
+
 void work_free(void* p) { std::free(p); }
 
 namespace {

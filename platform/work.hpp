@@ -2,7 +2,10 @@
 // out by coordinate for vector lanes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "rows.hpp"
 
@@ -12,6 +15,80 @@
 // for 0 bytes otherwise). Release with work_free.
 void* work_alloc(int64_t bytes);
 void work_free(void* p);
+// `bytes` bytes from the C library, 64-byte aligned, on small pages: for
+// bookkeeping, which then costs its own size (on huge pages each 2 MiB page
+// touched would count whole). Null when the request cannot be met. Release
+// with work_free.
+void* work_alloc_small(int64_t bytes);
+
+// An array of T that its owner releases, on huge pages (work_alloc) or, for
+// bookkeeping, on small ones (work_alloc_small). Nothing throws: a request
+// that cannot be met returns false and leaves the array as it was.
+template <class T>
+class work_array {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  explicit work_array(bool small = false) : small_(small) {}
+  ~work_array() { work_free(p_); }
+  work_array(const work_array&) = delete;
+  work_array& operator=(const work_array&) = delete;
+
+  // Room for count elements, the first `keep` of the old ones kept (at most
+  // as many as there were), the rest unset.
+  bool get(int64_t count, int64_t keep = 0) {
+    if (count < 0 || count > (int64_t{1} << 60) / static_cast<int64_t>(sizeof(T))) return false;
+    const int64_t bytes = (count > 0 ? count : 1) * static_cast<int64_t>(sizeof(T));
+    T* p = static_cast<T*>(small_ ? work_alloc_small(bytes) : work_alloc(bytes));
+    if (p == nullptr) return false;
+    keep = std::min(std::min(keep, n_), count);
+    if (keep > 0) std::memcpy(p, p_, static_cast<size_t>(keep) * sizeof(T));
+    work_free(p_);
+    p_ = p;
+    n_ = count;
+    return true;
+  }
+  T* data() const { return p_; }
+  int64_t size() const { return n_; }
+  T& operator[](int64_t i) const { return p_[i]; }
+  void swap(work_array& o) {
+    std::swap(p_, o.p_);
+    std::swap(n_, o.n_);
+    std::swap(small_, o.small_);
+  }
+
+ private:
+  T* p_ = nullptr;
+  int64_t n_ = 0;
+  bool small_;
+};
+
+// A list of T on small pages with room reserved ahead: push never asks for
+// storage, so that the work between two reserves cannot fail part-way.
+template <class T>
+class work_list {
+ public:
+  work_list() : a_(true) {}
+  // Room for count elements in all, the ones in the list kept; false, with
+  // nothing changed, when it cannot be had. Grows by doubling at least.
+  bool reserve(int64_t count) {
+    if (count <= a_.size()) return true;
+    return a_.get(std::max(count, 2 * a_.size()), n_);
+  }
+  void push(const T& v) { a_[n_++] = v; }
+  void pop() { --n_; }
+  void clear() { n_ = 0; }
+  void resize(int64_t count) { n_ = count; }  // within the room reserved
+  int64_t size() const { return n_; }
+  int64_t room() const { return a_.size(); }
+  T* data() const { return a_.data(); }
+  T& operator[](int64_t i) const { return a_[i]; }
+  T& back() const { return a_[n_ - 1]; }
+
+ private:
+  work_array<T> a_;
+  int64_t n_ = 0;
+};
 
 // Rows laid out by coordinate (structure of arrays): coordinate j of the row
 // at position p is x[j * stride + p], so that a vector of consecutive
