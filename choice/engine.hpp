@@ -103,8 +103,12 @@ group_engine* groups_start(const row_source* A, int32_t first, int32_t count, si
 // copy); the farthest row into *out, as a row of A. False, with nothing
 // changed, when the fold's storage cannot be had.
 bool groups_fold(group_engine* e, const double* c, int64_t c_row, choice_farthest* out);
-// How many rows' distances the last fold computed.
+// How many rows' distances the last fold computed (with projections: how
+// many rows it tried them on).
 int64_t groups_visits(const group_engine* e);
+// Whether the engine folds through projections now (from the start where
+// the rows lie near a subspace of few dimensions, until they stop paying).
+bool groups_projecting(const group_engine* e);
 // The nearest distances of the engine's rows, in row order, into nearest[0 .. count - 1].
 void groups_nearest(const group_engine* e, double* nearest);
 // The nearest distance of row `row` of A now (0.0 once dropped); -1.0 when

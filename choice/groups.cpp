@@ -41,6 +41,40 @@
 // then to the centres of the cells it may reach, then to the rows of the
 // groups it may reach.
 //
+// Projections. Where rows lie near a subspace of few dimensions, as
+// embeddings do, a fold in many dimensions also proves rows and groups out
+// through projections of q = proj_q coordinates, which cost q operations
+// instead of d. Q is any q x d matrix of doubles (here an orthonormal basis
+// of the span of a sample's differences, from a random range finder) and mu
+// any point; Sq >= ||Q||_2 (Gershgorin on Q Q^T) and F >= ||Q||_F are
+// computed with margins. For a point x, z(x) = fl(Q (x - mu)), each
+// coordinate summed as tiles_project sums it (differences, products and
+// sums rounded), lies within err |x - mu| + 2^-1000 of the exact Q (x - mu),
+// err = gd F with gd = 2 (d + 2) u >= gamma_{d+1} (the dot product bound
+// |fl(a.b) - a.b| <= gamma_n sum |a_j b_j|, Cauchy-Schwarz, and gradual
+// underflow); |x - mu| is bounded by upper_root of its computed square. A
+// row's projection y_p is kept rounded to float, which adds at most
+// 2^-24 |z| + 2^-150 a coordinate, |z| <= (Sq + err) |x - mu|: every row lies
+// within E_row = ((err + 2^-24 (Sq + err)) M)(1 + eps) + 2^-140 of its exact
+// projection, M the largest |p - mu|; a centre s keeps z_s in double, within
+// E_s = (err |s - mu|)(1 + eps) + 2^-140. Then, exactly,
+//   |p - s| >= |Q (p - s)| / Sq >= (|y_p - z_s| - E_row - E_s) / Sq,
+// and the computed t = fl(|y_p - z_s|^2) <= (1 + gamma_q) |y_p - z_s|^2 + a.
+//  - A row p of a visited group keeps v_p when fl(|p - s|^2) >= v_p, which
+//    holds once |p - s| >= R_p = sqrt((v_p + a) / (1 - gamma)) (the bound
+//    above), so once t >= (1 + gamma_q) (Sq R_p + E_row + E_s)^2 + a. Beside
+//    v_p the engine keeps W_p = fl((Sq upper_root(v_p) + E_row)(1 + eps)) >=
+//    Sq R_p + E_row, and leaves the row out when t is finite and at least a
+//    finite thr = fl(fl(fl(W_p + E_s)(1 + eps))^2) >= (W_p + E_s)^2
+//    (1 + eps)^2 (1 - u)^5, which exceeds (1 + gamma_q)(W_p + E_s)^2 + a, as
+//    (W_p + E_s)^2 >= 2^-280 makes a negligible.
+//  - A group g needs no visit once |s - g| >= N: the same test on
+//    t = fl(|z_s - z_g|^2) with W_g = fl((Sq need_of(T) + E_g)(1 + eps)), E_g
+//    the error of z_g.
+// Rows not left out are computed as the plain pass computes them. The
+// projections are kept only while they leave out most of the rows they are
+// tried on; rows are kept below 2^100 from mu, so no float overflows.
+//
 // The rows are copied once, in tiles (by_tile), and a fold computes each
 // tile that holds a row of a visited group once. When the tiles computed
 // hold many rows of groups not visited, the copy is laid out again from the
@@ -82,6 +116,19 @@ constexpr int32_t layout_window = 16;
 constexpr int64_t layout_waste = 2;
 // Groups reserved at the start at most: 2 MiB of bookkeeping.
 constexpr int64_t first_groups = 16384;
+// Projections: their coordinates, from how many columns and finite rows
+// they are tried, the sample they are found from, the largest distance of
+// a row from mu, the share of a sample's local differences they must hold,
+// the folds over which they must leave out half the rows they are tried
+// on, and the tiles projected at a time from the rows.
+constexpr int32_t proj_q = 32;
+constexpr int32_t proj_min_cols = 8 * proj_q;
+constexpr int64_t proj_min_rows = 4096;
+constexpr int64_t proj_sample_min = 256, proj_sample_max = 1024;
+constexpr double proj_max_norm = 0x1p100;
+constexpr double proj_tiny = 0x1p-140;
+constexpr int32_t proj_window = 16;
+constexpr int64_t proj_batch = 64;
 
 struct group {
   int64_t first;     // its rows' positions: pool[first, first + size)
@@ -110,7 +157,12 @@ struct group_engine {
   int32_t first = 0, count = 0;  // the engine's rows of A
   simd_level level = simd_level::plain;
   int64_t finite = 0;
-  by_tile X{nullptr, 0, 0, 0, elem_type::f64};  // the finite rows by position
+  int64_t tiles = 0;  // of by_tile_rows positions
+  // The finite rows by position; none while projections are on, which read
+  // the rows where they lie (to_tiles: projections are off, the copy still
+  // to be made).
+  by_tile X{nullptr, 0, 0, 0, elem_type::f64};
+  bool to_tiles = false;
   work_array<int32_t> row_of{true};   // the row of A at each position
   work_array<double> near{true};      // nearest distance by position
   work_array<double> dist{true};      // a fold's distances by position; scratch between folds
@@ -137,8 +189,27 @@ struct group_engine {
   int64_t window_rows = 0, window_lanes = 0;
   int32_t window_folds = 0;
 
+  // Projections (see the top), while proj holds.
+  bool proj = false;
+  work_array<double> Q{true};        // proj_q rows of d
+  work_array<double> mu{true};       // d
+  double Sq = 0.0, err = 0.0, e_row = 0.0;
+  by_tile Y{nullptr, 0, 0, 0, elem_type::f32};  // y_p by position, proj_q columns
+  work_array<double> reach{true};    // W_p by position
+  work_array<double> proj_t{true};   // a fold's projected distances by position
+  work_array<int32_t> gather_row{true}, gather_pos{true};
+  work_array<uint8_t> lowered{true};  // rows a fold lowers, by position (0 between folds)
+  work_array<double> gather_dist{true};
+  work_list<double> centre_z;        // z of each group's centre, proj_q a group
+  work_list<double> centre_e;        // ... and its error bound
+  double z_s[proj_q] = {};
+  double e_s = 0.0;
+  int64_t proj_rows = 0, proj_kept = 0;  // this window's rows tried, and not left out
+  int32_t proj_folds = 0;
+
   ~group_engine() {
     by_tile_free(&X);
+    by_tile_free(&Y);
     special_rows_free(&specials);
   }
 };
@@ -158,6 +229,7 @@ bool reserve_groups(group_engine& s, int64_t count) {
   for (auto* v : {&s.cand_rows, &s.cand_groups, &s.cand_copies, &s.cand_copied, &s.visit})
     if (!v->reserve(count)) return false;
   if (!s.cand_dist.reserve(count) || !s.groups.reserve(count)) return false;
+  if (s.proj && (!s.centre_z.reserve(count * proj_q) || !s.centre_e.reserve(count))) return false;
   if (count <= s.tree.leaves) return true;
   int32_t leaves = std::max(s.tree.leaves, 16);
   while (leaves < count) leaves *= 2;
@@ -169,6 +241,202 @@ bool reserve_groups(group_engine& s, int64_t count) {
   s.tree = candidate_tree{s.tree_nodes.data(), leaves};
   tree_build(&s.tree);
   return true;
+}
+
+// ---- projections -----------------------------------------------------------------
+
+
+// W_p for a row at nearest distance v (see the top).
+double reach_of(const group_engine& s, double v) { return (s.Sq * upper_root(s, v) + s.e_row) * s.hi_f; }
+
+// Whether a projected squared distance t proves the bound W out (see the top).
+bool proj_out(const group_engine& s, double t, double W) {
+  const double h = (W + s.e_s) * s.hi_f;
+  const double thr = h * h;
+  return t <= no_distance && thr <= no_distance && t >= thr;
+}
+
+// A deterministic draw in [-1, 1] for the range finder: the splitmix64 output
+// function of the slot.
+double unit_draw(uint64_t slot) {
+  uint64_t x = slot * 0x9e3779b97f4a7c15u + 0x7f4a7c15u;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
+  x ^= x >> 31;
+  return static_cast<double>(x >> 11) * 0x1p-52 - 1.0;
+}
+
+// Q from a sample of the rows, and whether projections are worth trying:
+// the sample's rows paired with their nearest in projection must differ
+// mostly within the projection (local structure of few dimensions), or
+// nothing would be left out. False leaves them off.
+bool find_projection(group_engine& s) {
+  const int32_t d = s.d, q = proj_q;
+  const int64_t ns = std::clamp<int64_t>(s.finite / 64, proj_sample_min, proj_sample_max);
+  work_array<double> sample, G, Z;
+  if (!sample.get(ns * d) || !G.get(int64_t{d} * q) || !Z.get(ns * q) || !s.Q.get(int64_t{q} * d) ||
+      !s.mu.get(d))
+    return false;
+  // Evenly spaced finite rows.
+  for (int64_t k = 0; k < ns; ++k) rows_get(&s.src, s.row_of[k * s.finite / ns], sample.data() + k * d);
+  for (int32_t j = 0; j < d; ++j) {
+    double sum = 0.0;
+    for (int64_t k = 0; k < ns; ++k) sum += sample[k * d + j];
+    s.mu[j] = sum / static_cast<double>(ns);
+  }
+  for (int64_t k = 0; k < ns; ++k)
+    for (int32_t j = 0; j < d; ++j) sample[k * d + j] -= s.mu[j];
+  // The range finder: G = sample^T times random draws (d x q), then its
+  // columns made orthonormal twice over; Q is its transpose.
+  for (int64_t t = 0; t < int64_t{d} * q; ++t) G[t] = 0.0;
+  for (int64_t k = 0; k < ns; ++k) {
+    double w[proj_q];
+    for (int32_t i = 0; i < q; ++i) w[i] = unit_draw(static_cast<uint64_t>(k * q + i));
+    for (int32_t j = 0; j < d; ++j)
+      for (int32_t i = 0; i < q; ++i) G[int64_t{j} * q + i] += sample[k * d + j] * w[i];
+  }
+  for (int32_t i = 0; i < q; ++i) {
+    double* qi = s.Q.data() + int64_t{i} * d;
+    for (int32_t j = 0; j < d; ++j) qi[j] = G[int64_t{j} * q + i];
+    for (int pass = 0; pass < 2; ++pass)
+      for (int32_t k = 0; k < i; ++k) {
+        const double* qk = s.Q.data() + int64_t{k} * d;
+        double dot = 0.0;
+        for (int32_t j = 0; j < d; ++j) dot += qk[j] * qi[j];
+        for (int32_t j = 0; j < d; ++j) qi[j] -= dot * qk[j];
+      }
+    double norm = 0.0;
+    for (int32_t j = 0; j < d; ++j) norm += qi[j] * qi[j];
+    norm = std::sqrt(norm);
+    for (int32_t j = 0; j < d; ++j) qi[j] = norm > 1e-200 ? qi[j] / norm : 0.0;
+  }
+  // F and Sq with margins; any Q gives sound bounds. F: the sum of q d
+  // squares is within gamma_{qd} of its value. Sq: by Gershgorin, ||Q||_2^2
+  // is at most the largest row sum of |Q Q^T|, whose computed terms are
+  // each within gd F^2 of theirs (the dot product bound) and whose sum of q
+  // terms within gamma_q; the root and the few roundings after it cost 4u.
+  double f2 = 0.0, lam = 0.0;
+  for (int64_t t = 0; t < int64_t{q} * d; ++t) f2 += s.Q[t] * s.Q[t];
+  const double gqd = 2.0 * (static_cast<double>(q) * d + 2.0) * unit_roundoff;
+  const double F = std::sqrt(f2 * (1.0 + gqd)) * (1.0 + 4.0 * unit_roundoff) + sigma;
+  const double gd = 2.0 * (static_cast<double>(d) + 2.0) * unit_roundoff;
+  for (int32_t i = 0; i < q; ++i) {
+    double row = 0.0;
+    for (int32_t k = 0; k < q; ++k) {
+      double dot = 0.0;
+      for (int32_t j = 0; j < d; ++j) dot += s.Q[int64_t{i} * d + j] * s.Q[int64_t{k} * d + j];
+      row += std::fabs(dot);
+    }
+    lam = std::max(lam, row);
+  }
+  s.Sq = std::sqrt(lam * (1.0 + 4.0 * (q + 2) * unit_roundoff) + 2.0 * q * gd * F * F) * (1.0 + 4.0 * unit_roundoff) +
+         sigma;
+  s.err = gd * F;
+  if (!(s.Sq <= 2.0)) return false;
+  // The sample in projection; each row's nearest there, and the share of
+  // their whole squared distance the projection holds.
+  for (int64_t k = 0; k < ns; ++k)
+    for (int32_t i = 0; i < q; ++i) {
+      double sum = 0.0;
+      for (int32_t j = 0; j < d; ++j) sum += s.Q[int64_t{i} * d + j] * sample[k * d + j];
+      Z[k * q + i] = sum;
+    }
+  double whole = 0.0, held = 0.0;
+  for (int64_t a = 0; a < ns; ++a) {
+    int64_t b = -1;
+    double best = HUGE_VAL;
+    for (int64_t c = 0; c < ns; ++c) {
+      if (c == a) continue;
+      double sum = 0.0;
+      for (int32_t i = 0; i < q; ++i) {
+        const double diff = Z[a * q + i] - Z[c * q + i];
+        sum += diff * diff;
+      }
+      if (sum < best) {
+        best = sum;
+        b = c;
+      }
+    }
+    double sum = 0.0;
+    for (int32_t j = 0; j < d; ++j) {
+      const double diff = sample[a * d + j] - sample[b * d + j];
+      sum += diff * diff;
+    }
+    whole += sum;
+    held += best;
+  }
+  return whole > 0.0 && held >= 0.5 * whole;
+}
+
+// Turns projections on where they may pay (see find_projection): the rows'
+// projections, from the rows where they lie, and the bounds. Leaves them off
+// where the rows are not runs of coordinates, where they may not pay, or
+// when their storage cannot be had (they only save time).
+void start_projection(group_engine& s) {
+  if (!s.by_row || s.d < proj_min_cols || s.finite < proj_min_rows || !find_projection(s)) return;
+  const int64_t lanes = s.tiles * by_tile_rows;
+  // The largest computed |p - mu|^2, through the distance scratch.
+  rows_dist_sq(s.level, &s.src, s.row_of.data(), s.finite, s.mu.data(), s.dist.data());
+  double m2 = 0.0;
+  for (int64_t p = 0; p < s.finite; ++p) m2 = std::max(m2, s.dist[p]);
+  const double M = upper_root(s, m2);
+  if (!(M <= proj_max_norm)) return;
+  s.Y = by_tile_alloc(s.finite, proj_q, elem_type::f32);
+  by_tile batch = by_tile_alloc(std::min(s.finite, proj_batch * by_tile_rows), s.d, s.src.type);
+  if (s.Y.x == nullptr || batch.x == nullptr || !s.reach.get(lanes) || !s.proj_t.get(lanes) ||
+      !s.gather_row.get(lanes) || !s.gather_pos.get(lanes) || !s.gather_dist.get(lanes) ||
+      !s.lowered.get(lanes) ||
+      !s.centre_z.reserve(s.groups.room() * proj_q) || !s.centre_e.reserve(s.groups.room())) {
+    by_tile_free(&s.Y);
+    by_tile_free(&batch);
+    return;
+  }
+  // A batch of tiles at a time from the rows, then projected into Y.
+  for (int64_t t0 = 0; t0 < s.tiles; t0 += proj_batch) {
+    const int64_t nt = std::min(proj_batch, s.tiles - t0);
+    batch.rows = std::min(nt * by_tile_rows, s.finite - t0 * by_tile_rows);
+    batch.tiles = nt;
+    by_tile_fill(&batch, &s.src, s.row_of.data() + t0 * by_tile_rows);
+    by_tile into = s.Y;
+    into.x = static_cast<float*>(s.Y.x) + t0 * proj_q * by_tile_rows;
+    tiles_project(s.level, &batch, 0, nt, s.Q.data(), proj_q, s.mu.data(), &into);
+  }
+  by_tile_free(&batch);
+  s.e_row = ((s.err + 0x1p-24 * (s.Sq + s.err)) * M) * s.hi_f + proj_tiny;
+  const double start = reach_of(s, no_distance);
+  for (int64_t p = 0; p < lanes; ++p) s.reach[p] = start;
+  std::memset(s.lowered.data(), 0, static_cast<size_t>(lanes));
+  // Group 0 has no centre: its slot is never read.
+  s.centre_z.resize(proj_q);
+  s.centre_e.resize(1);
+  s.proj = true;
+}
+
+// Lays the rows out in tiles, by position, once projections are off.
+bool make_tiles(group_engine& s) {
+  s.X = by_tile_alloc(s.finite, s.d, s.src.type);
+  if (s.X.x == nullptr) return false;
+  by_tile_fill(&s.X, &s.src, s.row_of.data());
+  return true;
+}
+
+// z_s and E_s for the centre c.
+void project_centre(group_engine& s, const double* c) {
+  const int32_t d = s.d;
+  double m2 = 0.0;
+  for (int32_t j = 0; j < d; ++j) {
+    const double diff = c[j] - s.mu[j];
+    m2 = diff * diff + m2;
+  }
+  for (int32_t i = 0; i < proj_q; ++i) {
+    const double* qi = s.Q.data() + int64_t{i} * d;
+    double sum = 0.0;
+    for (int32_t j = 0; j < d; ++j) sum = qi[j] * (c[j] - s.mu[j]) + sum;
+    s.z_s[i] = sum;
+  }
+  const double norm = upper_root(s, m2);
+  // A centre too far from mu proves nothing through projections.
+  s.e_s = norm <= proj_max_norm ? (s.err * norm) * s.hi_f + proj_tiny : HUGE_VAL;
 }
 
 // Packs every group's positions to the front of the pool, through the
@@ -186,13 +454,16 @@ void compact(group_engine& s) {
   s.pool_end = w;
 }
 
-// Lays the copy out again: the groups of each cell together, a group's rows
-// together.
+// Lays the copy out again (with projections, the rows' projections): the
+// groups of each cell together, a group's rows together. Nothing changes
+// when the projections' scratch cannot be had.
 void relayout(group_engine& s) {
+  work_array<float> ys;
+  if (s.proj && !ys.get(s.tiles * by_tile_rows * proj_q)) return;
   // The old positions in their new order, then the rows, in the two halves
   // of the distance scratch; the nearest distances through the pool.
   int32_t* order = reinterpret_cast<int32_t*>(s.dist.data());
-  int32_t* rows = order + s.X.tiles * by_tile_rows;
+  int32_t* rows = order + s.tiles * by_tile_rows;
   double* near = reinterpret_cast<double*>(s.pool.data());
   int64_t w = 0;
   auto place = [&](int32_t g) {
@@ -212,22 +483,35 @@ void relayout(group_engine& s) {
   std::memcpy(s.near.data(), near, sizeof(double) * static_cast<size_t>(w));
   for (int64_t p = 0; p < w; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = w;
-  by_tile_fill(&s.X, &s.src, s.row_of.data());
+  if (s.proj) {
+    // The bounds through the projections' scratch, the projections through ys.
+    for (int64_t p = 0; p < w; ++p) s.proj_t[p] = s.reach[order[p]];
+    std::memcpy(s.reach.data(), s.proj_t.data(), sizeof(double) * static_cast<size_t>(w));
+    float* y = static_cast<float*>(s.Y.x);
+    std::memcpy(ys.data(), y, sizeof(float) * static_cast<size_t>(ys.size()));
+    for (int64_t p = 0; p < w; ++p) {
+      const int64_t o = order[p];
+      const float* from = ys.data() + (o / by_tile_rows) * proj_q * by_tile_rows + o % by_tile_rows;
+      float* to = y + (p / by_tile_rows) * proj_q * by_tile_rows + p % by_tile_rows;
+      for (int32_t i = 0; i < proj_q; ++i) to[i * by_tile_rows] = from[i * by_tile_rows];
+    }
+  } else {
+    by_tile_fill(&s.X, &s.src, s.row_of.data());
+  }
   s.pos_stale = true;
 }
 
-// Computes the centre's distance to the rows of every group in s.visit,
-// each tile once, and moves the rows it comes nearer to into the newest
-// group.
-void visit_groups(group_engine& s, const double* c) {
-  group* groups = s.groups.data();
-  const int64_t newest_at = s.groups.size() - 1;
+// Computes the distances of every tile holding a row of a group in s.visit,
+// each tile once: from c to the rows in s.X into s.dist, or with
+// projections from z_s to the rows' projections in s.Y into s.proj_t.
+// Returns the rows of those groups.
+int64_t compute_tiles(group_engine& s, const double* c) {
+  const group* groups = s.groups.data();
   const int32_t* visit = s.visit.data();
   const int64_t visits = s.visit.size();
   int64_t rows = 0;
   for (int64_t v = 0; v < visits; ++v) rows += groups[visit[v]].size;
-  if (rows == 0) return;
-  if (s.pool_end + rows > s.pool.size()) compact(s);
+  if (rows == 0) return 0;
   uint64_t* marks = s.marks.data();
   for (int64_t v = 0; v < visits; ++v) {
     const group& G = groups[visit[v]];
@@ -239,7 +523,7 @@ void visit_groups(group_engine& s, const double* c) {
   }
   // Runs of marked tiles, in order.
   int64_t lanes = 0;
-  const int64_t words = (s.X.tiles + 63) / 64;
+  const int64_t words = (s.tiles + 63) / 64;
   int64_t run_first = -1;
   for (int64_t wi = 0; wi <= words; ++wi) {
     const uint64_t m = wi < words ? marks[wi] : 0;
@@ -249,7 +533,10 @@ void visit_groups(group_engine& s, const double* c) {
       if (on && run_first < 0) run_first = wi * 64 + b;
       if (!on && run_first >= 0) {
         const int64_t n = wi * 64 + b - run_first;
-        tiles_dist_sq(s.level, &s.X, run_first, n, c, s.dist.data() + run_first * by_tile_rows);
+        if (s.proj)
+          tiles_dist_sq(s.level, &s.Y, run_first, n, s.z_s, s.proj_t.data() + run_first * by_tile_rows);
+        else
+          tiles_dist_sq(s.level, &s.X, run_first, n, c, s.dist.data() + run_first * by_tile_rows);
         lanes += n * by_tile_rows;
         run_first = -1;
       }
@@ -259,6 +546,21 @@ void visit_groups(group_engine& s, const double* c) {
   s.visits = rows;
   s.window_rows += rows;
   s.window_lanes += lanes;
+  return rows;
+}
+
+// Computes the centre's distance to the rows of every group in s.visit and
+// moves the rows it comes nearer to into the newest group.
+void visit_groups(group_engine& s, const double* c) {
+  group* groups = s.groups.data();
+  const int64_t newest_at = s.groups.size() - 1;
+  const int32_t* visit = s.visit.data();
+  const int64_t visits = s.visit.size();
+  int64_t rows = 0;
+  for (int64_t v = 0; v < visits; ++v) rows += groups[visit[v]].size;
+  if (rows == 0) return;
+  if (s.pool_end + rows > s.pool.size()) compact(s);
+  compute_tiles(s, c);
 
   candidate moved = none;
   double* near = s.near.data();
@@ -300,6 +602,81 @@ void visit_groups(group_engine& s, const double* c) {
   s.pool_end = end;
 }
 
+// visit_groups with projections: the rows they do not leave out are
+// computed from the rows where they lie, and only a group that loses rows
+// is gone through again (the others keep their rows and their top).
+void visit_projected(group_engine& s, const double* c) {
+  group* groups = s.groups.data();
+  const int64_t newest_at = s.groups.size() - 1;
+  const int32_t* visit = s.visit.data();
+  const int64_t visits = s.visit.size();
+  int64_t rows = 0;
+  for (int64_t v = 0; v < visits; ++v) rows += groups[visit[v]].size;
+  if (rows == 0) return;
+  if (s.pool_end + rows > s.pool.size()) compact(s);
+  compute_tiles(s, c);
+  // The rows not left out, group after group: kept[v] ends group v's.
+  int32_t* kept = s.cand_groups.data();
+  int64_t n = 0;
+  for (int64_t v = 0; v < visits; ++v) {
+    const group& G = groups[visit[v]];
+    const int32_t* pos = s.pool.data() + G.first;
+    for (int32_t t = 0; t < G.size; ++t) {
+      const int32_t p = pos[t];
+      if (proj_out(s, s.proj_t[p], s.reach[p])) continue;
+      s.gather_row[n] = s.row_of[p];
+      s.gather_pos[n++] = p;
+    }
+    kept[v] = static_cast<int32_t>(n);
+  }
+  rows_dist_sq(s.level, &s.src, s.gather_row.data(), n, c, s.gather_dist.data());
+  s.proj_rows += rows;
+  s.proj_kept += n;
+
+  candidate moved = none;
+  double* near = s.near.data();
+  uint8_t* lowered = s.lowered.data();
+  const int32_t* row_of = s.row_of.data();
+  int32_t* pool = s.pool.data();
+  int64_t end = s.pool_end;
+  for (int64_t v = 0, t = 0; v < visits; ++v) {
+    bool lost = false;
+    for (; t < kept[v]; ++t) {
+      const int32_t p = s.gather_pos[t];
+      const double dp = s.gather_dist[t];
+      if (!(near[p] > dp)) continue;
+      near[p] = dp;
+      s.reach[p] = reach_of(s, dp);
+      lowered[p] = 1;
+      pool[end++] = p;
+      if (farther({dp, row_of[p]}, moved)) moved = {dp, row_of[p]};
+      lost = true;
+    }
+    if (!lost) continue;
+    group& G = groups[visit[v]];
+    int32_t* pos = pool + G.first;
+    candidate top = none;
+    int32_t w = 0;
+    for (int32_t u = 0; u < G.size; ++u) {
+      const int32_t p = pos[u];
+      if (lowered[p]) {
+        lowered[p] = 0;
+        continue;
+      }
+      pos[w++] = p;
+      if (farther({near[p], row_of[p]}, top)) top = {near[p], row_of[p]};
+    }
+    G.size = w;
+    G.top = top;
+    tree_set(&s.tree, visit[v], top);
+  }
+  group& newest = groups[newest_at];
+  newest.first = s.pool_end;
+  newest.size = static_cast<int32_t>(end - s.pool_end);
+  newest.top = moved;
+  s.pool_end = end;
+}
+
 choice_farthest farthest(const group_engine& s) {
   candidate best = s.tree.nodes[1];
   const candidate special = special_rows_top(&s.specials);
@@ -316,12 +693,11 @@ bool start(group_engine& s, const row_source* A, int64_t centres) {
   for (int32_t i = first; i < first + count; ++i)
     if (rows_finite(A, i)) s.row_of[s.finite++] = i;
   if (!special_rows_list(&s.specials, s.row_of.data(), s.finite, first, count)) return false;
-  s.X = by_tile_alloc(s.finite, d, A->type);
-  if (s.X.x == nullptr) return false;
-  const int64_t lanes = s.X.tiles * by_tile_rows;
+  s.tiles = (s.finite + by_tile_rows - 1) / by_tile_rows;
+  const int64_t lanes = s.tiles * by_tile_rows;
   // Twice the rows: a new group's positions go to the end, and the runs
   // are packed together only when the end is reached.
-  const int64_t words = (s.X.tiles + 63) / 64 + 1;
+  const int64_t words = (s.tiles + 63) / 64 + 1;
   if (!s.pool.get(2 * s.finite + by_tile_rows) || !s.near.get(lanes + 1) || !s.dist.get(lanes + 1) ||
       !s.marks.get(words))
     return false;
@@ -329,7 +705,6 @@ bool start(group_engine& s, const row_source* A, int64_t centres) {
   s.pool_end = s.finite;
   for (int64_t p = 0; p < lanes; ++p) s.near[p] = no_distance;
   std::memset(s.marks.data(), 0, sizeof(uint64_t) * static_cast<size_t>(words));
-  by_tile_fill(&s.X, A, s.row_of.data());
   // A group per centre at most, and the first: room for the folds asked
   // for, up to a start that stays small beside the rows (more grow it).
   if (!reserve_groups(s, std::min<int64_t>({centres, int64_t{A->rows} + 1, first_groups}) + 2) ||
@@ -342,7 +717,8 @@ bool start(group_engine& s, const row_source* A, int64_t centres) {
   if (s.finite > 0) all.top = {no_distance, s.row_of[0]};
   s.groups.push(all);
   tree_set(&s.tree, 0, all.top);
-  return true;
+  start_projection(s);
+  return s.proj || make_tiles(s);
 }
 
 }  // namespace
@@ -377,6 +753,11 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     *out = farthest(s);
     return true;
   }
+  // Projections found not to pay: the rows in tiles before anything changes.
+  if (s.to_tiles) {
+    if (!make_tiles(s)) return false;
+    s.to_tiles = false;
+  }
   // A centre is read back by its row only where a row is one run.
   const bool copied = c_row < 0 || !s.by_row;
   if (!reserve_groups(s, s.groups.size() + 1) || (copied && !s.copies.reserve(s.copies.size() + d)) ||
@@ -393,6 +774,13 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   const double need_all = need_of(s, s.tree.nodes[1].dist);
   s.groups.push(fresh);
   group* groups = s.groups.data();
+  if (s.proj) {
+    project_centre(s, c);
+    s.centre_z.resize(int64_t{gi} * proj_q);
+    for (int32_t i = 0; i < proj_q; ++i) s.centre_z.push(s.z_s[i]);
+    s.centre_e.resize(gi);
+    s.centre_e.push(s.e_s);
+  }
 
   // Distances to the pivots; then the groups that no bound rules out.
   const int32_t pivots = static_cast<int32_t>(s.cells.size());
@@ -405,6 +793,10 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   s.cand_groups.clear();
   s.cand_copies.clear();
   s.cand_copied.clear();
+  // The groups that the pivots do not rule out (in the visit list's room, as
+  // group numbers); then, with projections, those they do not rule out.
+  int32_t* maybe = s.visit.data() + s.visit.size();
+  int64_t n_maybe = 0;
   for (int32_t p = 0; p < pivots; ++p) {
     const cell& C = s.cells[p];
     const double lb = lower_root(s, pivot_dist[p]);
@@ -413,13 +805,33 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
       const group& G = groups[g];
       if (G.top.row == INT32_MAX) continue;  // no row above 0.0: nothing to lower
       if ((lb - G.to_pivot) * s.lo_f >= need_of(s, G.top.dist)) continue;
-      if (G.c_row >= 0) {
-        s.cand_rows.push(G.c_row);
-        s.cand_groups.push(g);
-      } else {
-        s.cand_copies.push(G.copy);
-        s.cand_copied.push(g);
-      }
+      maybe[n_maybe++] = g;
+    }
+  }
+  if (s.proj) {
+    // A group the projections do not rule out is visited: its rows cost q
+    // operations each there, no more than the centre's whole distance would.
+    const row_source zs = rows_of_doubles(s.centre_z.data(), gi + 1, proj_q);
+    double* t = s.cand_dist.data();
+    rows_dist_sq(s.level, &zs, maybe, n_maybe, s.z_s, t);
+    int64_t m = 0;
+    for (int64_t k = 0; k < n_maybe; ++k) {
+      const int32_t g = maybe[k];
+      const double W = (s.Sq * need_of(s, groups[g].top.dist) + s.centre_e[g]) * s.hi_f;
+      if (!proj_out(s, t[k], W)) maybe[m++] = g;
+    }
+    s.visit.resize(s.visit.size() + m);  // maybe[] lies where they go
+    n_maybe = 0;
+  }
+  for (int64_t k = 0; k < n_maybe; ++k) {
+    const int32_t g = maybe[k];
+    const group& G = groups[g];
+    if (G.c_row >= 0) {
+      s.cand_rows.push(G.c_row);
+      s.cand_groups.push(g);
+    } else {
+      s.cand_copies.push(G.copy);
+      s.cand_copied.push(g);
     }
   }
   // The exact test on the computed distance between the centres.
@@ -433,7 +845,8 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   const row_source copy_rows = rows_of_doubles(s.copies.data(), static_cast<int32_t>(s.copies.size() / d), d);
   rows_dist_sq(s.level, &copy_rows, s.cand_copies.data(), s.cand_copies.size(), c, D);
   for (int64_t t = 0; t < s.cand_copies.size(); ++t) test(s.cand_copied[t], D[t]);
-  visit_groups(s, c);
+  if (s.proj) visit_projected(s, c);
+  else visit_groups(s, c);
 
   group& G = groups[gi];
   if (pivots < max_pivots) {
@@ -459,6 +872,16 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   }
   if (s.groups.size() > gi) tree_set(&s.tree, gi, G.top);
 
+  if (s.proj && ++s.proj_folds == proj_window) {
+    // Projections that leave out fewer than half the rows they are tried
+    // on cost more than they save.
+    if (2 * s.proj_kept > s.proj_rows) {
+      s.proj = false;
+      s.to_tiles = true;
+    }
+    s.proj_folds = 0;
+    s.proj_rows = s.proj_kept = 0;
+  }
   if (++s.window_folds == layout_window) {
     if (s.window_lanes > layout_waste * s.window_rows) relayout(s);
     s.window_folds = 0;
@@ -469,6 +892,8 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
 }
 
 int64_t groups_visits(const group_engine* s) { return s->visits; }
+
+bool groups_projecting(const group_engine* s) { return s->proj; }
 
 void groups_nearest(const group_engine* s, double* nearest) {
   for (int32_t i = 0; i < s->count; ++i) nearest[i] = no_distance;

@@ -179,26 +179,76 @@ void tiles_dist_sq(const by_tile* X, int64_t first, int64_t count, const double*
   }
 }
 
-// ---- listed rows: U vectors of rows per step, each lane gathering its row -------
+// ---- projections: a tile's rows against 4 rows of Q per pass --------------------
 //
-// The next step's rows are asked for ahead, their first 512 bytes; the
-// processor streams the rest of a long row.
+// Each lane is one row of the tile; each output sums Q_ij (x_j - mu_j) from
+// j = 0 up, multiply and add apart, and is rounded to float once at the end.
+template <class L, class T>
+void tiles_project(const by_tile* X, int64_t first, int64_t count, const double* Q, int32_t q,
+                   const double* mu, by_tile* Y) {
+  using reg = typename L::reg;
+  constexpr int W = L::width, U = by_tile_rows / W, B = 4;
+  const int32_t d = X->cols;
+  for (int64_t t = first; t < first + count; ++t) {
+    const T* x = static_cast<const T*>(X->x) + t * d * by_tile_rows;
+    float* y = static_cast<float*>(Y->x) + t * q * by_tile_rows;
+    for (int32_t i0 = 0; i0 < q; i0 += B) {
+      reg acc[B][std::size_t{U}];
+      for (int b = 0; b < B; ++b)
+        for (int u = 0; u < U; ++u) acc[b][u] = L::set1(0.0);
+      for (int32_t j = 0; j < d; ++j) {
+        const reg mj = L::set1(mu[j]);
+        reg xu[std::size_t{U}];
+        for (int u = 0; u < U; ++u) xu[u] = L::sub(L::load(x + j * by_tile_rows + u * W), mj);
+        for (int b = 0; b < B; ++b) {
+          const reg qb = L::set1(Q[int64_t{i0 + b} * d + j]);
+          for (int u = 0; u < U; ++u) acc[b][u] = L::add(L::mul(qb, xu[u]), acc[b][u]);
+        }
+      }
+      for (int b = 0; b < B; ++b)
+        for (int u = 0; u < U; ++u) L::store(y + (i0 + b) * by_tile_rows + u * W, acc[b][u]);
+    }
+  }
+}
+
+// ---- listed rows: U vectors of rows per step, each lane one row ------------------
+//
+// Each row's coordinates are read as a run: `across` coordinates of the
+// lanes' rows at a time, transposed in registers so that each lane holds its
+// own row's (L::load_across); the coordinates past the last whole step are
+// gathered one at a time. The next step's rows are asked for ahead, their
+// first 512 bytes; the processor streams the rest of a long row.
 template <class L, class T, int U>
 int64_t rows_steps(const T* x, int64_t rs, int32_t d, const int32_t* rows, int64_t from,
                    int64_t count, const double* c, double* out) {
   using reg = typename L::reg;
-  constexpr int W = L::width;
+  constexpr int W = L::width, A = L::across;
   constexpr int32_t line = 64 / sizeof(T);
   const int32_t span = d < 8 * line ? d : 8 * line;
+  const int32_t whole = d / A * A;
   int64_t t = from;
   for (; t + U * W <= count; t += U * W) {
+    const T* p[std::size_t{U * W}];
     int64_t off[std::size_t{U * W}];
-    for (int l = 0; l < U * W; ++l) off[l] = rows[t + l] * rs;
+    for (int l = 0; l < U * W; ++l) {
+      off[l] = rows[t + l] * rs;
+      p[l] = x + off[l];
+    }
     for (int64_t a = t + U * W; a < count && a < t + 2 * U * W; ++a)
       for (int32_t j = 0; j < span; j += line) __builtin_prefetch(x + rows[a] * rs + j);
     reg sum[std::size_t{U}];
     for (int u = 0; u < U; ++u) sum[u] = L::set1(0.0);
-    for (int32_t j = 0; j < d; ++j) {
+    for (int32_t j = 0; j < whole; j += A) {
+      for (int u = 0; u < U; ++u) {
+        reg xs[std::size_t{A}];
+        L::load_across(p + u * W, j, xs);
+        for (int k = 0; k < A; ++k) {
+          const reg diff = L::sub(xs[k], L::set1(c[j + k]));
+          sum[u] = L::add(L::mul(diff, diff), sum[u]);
+        }
+      }
+    }
+    for (int32_t j = whole; j < d; ++j) {
       const reg cj = L::set1(c[j]);
       for (int u = 0; u < U; ++u) {
         const reg diff = L::sub(L::gather(x + j, off + u * W), cj);
@@ -419,8 +469,9 @@ double cover_cost(const by_coord* P, const double* points, const int32_t* centre
 
 template <class L, class T>
 constexpr typed_kernels<T> typed_of() {
-  return typed_kernels<T>{&fold_nearest<L, T>,    &tiles_dist_sq<L, T>, &rows_dist_sq<L, T>,
-                          &pair_block_most<L, T>, &pair_first_at<L, T>, &pair_box_far<L, T>};
+  return typed_kernels<T>{&fold_nearest<L, T>,    &tiles_dist_sq<L, T>, &tiles_project<L, T>,
+                          &rows_dist_sq<L, T>,    &pair_block_most<L, T>, &pair_first_at<L, T>,
+                          &pair_box_far<L, T>};
 }
 
 template <class L>

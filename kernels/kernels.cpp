@@ -104,6 +104,32 @@ void tiles_dist_sq_ref(const by_tile* X, int64_t first, int64_t count, const dou
   });
 }
 
+void tiles_project(simd_level level, const by_tile* X, int64_t first, int64_t count,
+                   const double* Q, int32_t q, const double* mu, by_tile* Y) {
+  const kernel_table& k = table(level);
+  (X->type == elem_type::f32 ? k.f32.tiles_project : k.f64.tiles_project)(X, first, count, Q, q, mu, Y);
+}
+
+void tiles_project_ref(const by_tile* X, int64_t first, int64_t count, const double* Q, int32_t q,
+                       const double* mu, by_tile* Y) {
+  const int32_t d = X->cols;
+  visit(X->x, X->type, [&](auto* x) {
+    for (int64_t t = first; t < first + count; ++t) {
+      const auto* tile = x + t * d * by_tile_rows;
+      float* y = static_cast<float*>(Y->x) + t * q * by_tile_rows;
+      for (int32_t lane = 0; lane < by_tile_rows; ++lane)
+        for (int32_t i = 0; i < q; ++i) {
+          double sum = 0.0;
+          for (int32_t j = 0; j < d; ++j) {
+            const double diff = static_cast<double>(tile[j * by_tile_rows + lane]) - mu[j];
+            sum = Q[int64_t{i} * d + j] * diff + sum;
+          }
+          y[i * by_tile_rows + lane] = static_cast<float>(sum);
+        }
+    }
+  });
+}
+
 void rows_dist_sq(simd_level level, const row_source* X, const int32_t* rows, int64_t count,
                   const double* c, double* out) {
   const kernel_table& k = table(level);

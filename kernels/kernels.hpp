@@ -60,6 +60,16 @@ void tiles_dist_sq(simd_level level, const by_tile* X, int64_t first, int64_t co
 void tiles_dist_sq_ref(const by_tile* X, int64_t first, int64_t count, const double* c,
                        double* out);
 
+// Projections of the rows of X in tiles first .. first + count - 1 into the
+// same tiles of Y (floats, q columns): row p of Y is Q (x_p - mu) rounded to
+// float, coordinate i summed as sum = Q_ij * (x_pj - mu_j) + sum from
+// j = 0 up (the difference, the product and the sum each rounded). Q holds q
+// rows of X->cols doubles; q is a multiple of 4.
+void tiles_project(simd_level level, const by_tile* X, int64_t first, int64_t count,
+                   const double* Q, int32_t q, const double* mu, by_tile* Y);
+void tiles_project_ref(const by_tile* X, int64_t first, int64_t count, const double* Q, int32_t q,
+                       const double* mu, by_tile* Y);
+
 // Squared distances from point c to listed rows of X: out[t] is the
 // distance from row rows[t] (the row the first operand). The rows may lie
 // anywhere and repeat; each lane gathers its own. The kernel needs each

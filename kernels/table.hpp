@@ -12,6 +12,8 @@ struct typed_kernels {
                                double* near);
   void (*tiles_dist_sq)(const by_tile* X, int64_t first, int64_t count, const double* c,
                         double* out);
+  void (*tiles_project)(const by_tile* X, int64_t first, int64_t count, const double* Q, int32_t q,
+                        const double* mu, by_tile* Y);
   void (*rows_dist_sq)(const T* x, int64_t row_stride, int32_t d, const int32_t* rows,
                        int64_t count, const double* c, double* out);
   void (*pair_block_most)(const by_coord* X, const double* const c[], int64_t j0, int64_t j1,

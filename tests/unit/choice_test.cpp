@@ -1,6 +1,7 @@
 // The farthest-first engine against the plain fold and a first-principles
 // reference: the same centres and the same nearest distances, to the bit.
 #include "choice.hpp"
+#include "engine.hpp"
 
 #include <cmath>
 #include <limits>
@@ -528,6 +529,148 @@ TEST(ChoiceStart, ReadsRowsWhereverTheyLie) {
       if (HasFatalFailure()) return;
     }
   }
+}
+
+
+// ---- projections: many columns, rows near a subspace -------------------------------
+
+// The grouped engine over the rows folding `given` points (by value), then
+// farthest-first from the last farthest row for `folds` more, against the
+// plain fold: the same farthest rows and nearest distances after every fold.
+// Returns whether it folded through projections first and last.
+std::pair<bool, bool> expect_plain_folds(const std::vector<double>& x, int n, int d,
+                                         const std::vector<std::vector<double>>& given, int folds,
+                                         simd_level level, const std::string& what) {
+  const row_source X = rows_of_doubles(x.data(), n, d);
+  group_engine* e = groups_start(&X, 0, n, level, static_cast<int64_t>(given.size()) + folds);
+  EXPECT_NE(e, nullptr) << what;
+  if (e == nullptr) return {false, false};
+  const bool first = groups_projecting(e);
+  std::vector<double> want(static_cast<size_t>(n), no_distance), got(want.size());
+  int32_t next = 0;
+  for (int f = 0; f < static_cast<int>(given.size()) + folds; ++f) {
+    const bool by_value = f < static_cast<int>(given.size());
+    const double* c = by_value ? given[static_cast<size_t>(f)].data() : x.data() + int64_t{next} * d;
+    const choice_farthest w = choice_fold_ref(&X, c, want.data());
+    choice_farthest g{};
+    EXPECT_TRUE(groups_fold(e, c, by_value ? -1 : next, &g)) << what;
+    EXPECT_EQ(g.row, w.row) << what << " fold " << f;
+    EXPECT_TRUE(same_bits(g.dist_sq, w.dist_sq)) << what << " fold " << f;
+    if (w.row >= 0) next = w.row;
+    groups_nearest(e, got.data());
+    for (int i = 0; i < n; ++i)
+      if (!same_bits(got[static_cast<size_t>(i)], want[static_cast<size_t>(i)])) {
+        ADD_FAILURE() << what << " fold " << f << " row " << i;
+        break;
+      }
+  }
+  const bool last = groups_projecting(e);
+  groups_end(e);
+  return {first, last};
+}
+
+// `dims` orthonormal directions of d coordinates (Gaussian vectors, each
+// made orthogonal to those before it, then of length 1; up to rounding).
+std::vector<std::vector<double>> directions(std::mt19937_64& g, int dims, int d) {
+  std::normal_distribution<double> normal;
+  std::vector<std::vector<double>> e(static_cast<size_t>(dims), std::vector<double>(static_cast<size_t>(d)));
+  for (size_t k = 0; k < e.size(); ++k) {
+    auto& v = e[k];
+    for (double& c : v) c = normal(g);
+    for (size_t m = 0; m < k; ++m) {
+      double dot = 0.0;
+      for (size_t j = 0; j < v.size(); ++j) dot += v[j] * e[m][j];
+      for (size_t j = 0; j < v.size(); ++j) v[j] -= dot * e[m][j];
+    }
+    double norm = 0.0;
+    for (double c : v) norm += c * c;
+    for (double& c : v) c /= std::sqrt(norm);
+  }
+  return e;
+}
+
+TEST(ChoiceGroups, ProjectionsNeverLeaveOutARowOnTheBisector) {
+  // Rows in a plane (directions e0, e1) of 256 dimensions; centre g at
+  // -h e0, then s at +h e0. Most rows lie on the bisector of g and s, off it
+  // by a few units of 2^-50 of h: their distances to g and s differ by less
+  // than rounding, so only the computed sums say which is smaller, and the
+  // projections, which see the plane exactly, must hand every such row to
+  // the plain computation.
+  const int d = 256, n = 4608;
+  std::mt19937_64 g(71);
+  const auto e = directions(g, 2, d);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double h = 3.0;
+  std::vector<double> x(static_cast<size_t>(n * d));
+  for (int i = 0; i < n; ++i) {
+    const double a = i % 9 == 0 ? u(g) * h : static_cast<double>(i % 97 - 48) * 0x1p-50 * h;
+    const double b = u(g) * 2.0 * h;
+    for (int j = 0; j < d; ++j) x[static_cast<size_t>(i * d + j)] = a * e[0][static_cast<size_t>(j)] + b * e[1][static_cast<size_t>(j)];
+  }
+  std::vector<double> gc(static_cast<size_t>(d)), sc(static_cast<size_t>(d));
+  for (int j = 0; j < d; ++j) {
+    gc[static_cast<size_t>(j)] = -h * e[0][static_cast<size_t>(j)];
+    sc[static_cast<size_t>(j)] = h * e[0][static_cast<size_t>(j)];
+  }
+  for (simd_level level : {simd_level::plain, simd_best()}) {
+    const auto [first, last] = expect_plain_folds(x, n, d, {gc, sc}, 30, level, "bisector");
+    EXPECT_TRUE(first && last) << "the rows lie in a plane: projections pay";
+  }
+}
+
+TEST(ChoiceGroups, ProjectionsKeepThePlainAnswersAtEveryScale) {
+  // Clusters in 3 of 300 dimensions plus tiny noise, at scales where the
+  // squares underflow to subnormals, near the largest rows projections take
+  // (2^100 from their mean), and far from the origin.
+  const int d = 258, n = 4200;
+  std::mt19937_64 g(73);
+  const auto e = directions(g, 3, d);
+  std::normal_distribution<double> normal;
+  for (const double scale : {0x1p-530, 1.0, 0x1p95}) {
+    for (const double offset : {0.0, 1e6}) {
+      if (offset != 0.0 && scale != 1.0) continue;
+      std::vector<double> x(static_cast<size_t>(n * d));
+      std::vector<double> centre(3 * 12);
+      for (double& v : centre) v = normal(g) * 4.0;
+      for (int i = 0; i < n; ++i) {
+        const double* c = centre.data() + 3 * (i % 12);
+        const double z[3] = {c[0] + normal(g), c[1] + normal(g), c[2] + normal(g)};
+        for (int j = 0; j < d; ++j) {
+          double v = 1e-7 * normal(g);
+          for (int t = 0; t < 3; ++t) v += z[t] * e[static_cast<size_t>(t)][static_cast<size_t>(j)];
+          x[static_cast<size_t>(i * d + j)] = v * scale + offset;
+        }
+      }
+      for (simd_level level : {simd_level::plain, simd_best()}) {
+        const std::string what = "scale " + std::to_string(std::log2(scale)) + " offset " + std::to_string(offset);
+        const auto [first, last] = expect_plain_folds(x, n, d, {}, 80, level, what);
+        EXPECT_TRUE(first) << what;
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+TEST(ChoiceGroups, ProjectionsStopWhereTheyStopPaying) {
+  // Rows spread over a plane of 256 dimensions: every 16th lies on it, and
+  // the projections are found from those (so they look worth trying); the
+  // others carry isotropic noise as large as the plane, which projections
+  // cannot see. They stop after a window of folds that leave out little,
+  // and the engine goes on with the rows in tiles, with the same answers.
+  const int d = 256, n = 4096;
+  std::mt19937_64 g(79);
+  const auto e = directions(g, 2, d);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(static_cast<size_t>(n * d));
+  for (int i = 0; i < n; ++i) {
+    const double a = u(g), b = u(g), noise = i % 16 == 0 ? 0.0 : 0.1;
+    for (int j = 0; j < d; ++j)
+      x[static_cast<size_t>(i * d + j)] = a * e[0][static_cast<size_t>(j)] + b * e[1][static_cast<size_t>(j)] + noise * normal(g);
+  }
+  const auto [first, last] = expect_plain_folds(x, n, d, {}, 60, simd_best(), "noisy plane");
+  EXPECT_TRUE(first);
+  EXPECT_FALSE(last);
 }
 
 }  // namespace
