@@ -5,6 +5,7 @@
 #include "kernels.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -503,6 +504,42 @@ TEST(FloatCopies, EveryKernelGivesTheDistancesOfTheRowsWidened) {
       by_coord_free(&CW);
       by_tile_free(&TF);
       by_tile_free(&TW);
+    }
+  }
+}
+
+
+// Projections of tiles of doubles and of floats at every level against the
+// reference, to the bit: rows of mixed magnitudes, any Q and mu.
+TEST(TilesProject, EveryLevelEqualsTheReference) {
+  std::mt19937_64 g(67);
+  for (int32_t d : {1, 5, 33, 260}) {
+    for (int32_t q : {4, 32}) {
+      const int64_t count = 21;
+      std::vector<double> rows(static_cast<size_t>(count * d)), Q(static_cast<size_t>(q * d)), mu(static_cast<size_t>(d));
+      for (double& v : rows) v = random_value(g, false);
+      for (double& v : Q) v = random_value(g, false) * 0.01;
+      for (double& v : mu) v = random_value(g, false);
+      std::vector<float> narrow(rows.begin(), rows.end());
+      const row_source F{narrow.data(), static_cast<int32_t>(count), d, d, 1, elem_type::f32};
+      for (bool floats : {false, true}) {
+        by_tile X = by_tile_alloc(count, d, floats ? elem_type::f32 : elem_type::f64);
+        if (floats) by_tile_fill(&X, &F, nullptr);
+        else by_tile_fill(&X, rows.data(), nullptr);
+        by_tile want = by_tile_alloc(count, q, elem_type::f32), got = by_tile_alloc(count, q, elem_type::f32);
+        tiles_project_ref(&X, 1, X.tiles - 1, Q.data(), q, mu.data(), &want);
+        const float* w = static_cast<const float*>(want.x);
+        for (simd_level level : levels_here()) {
+          tiles_project(level, &X, 1, X.tiles - 1, Q.data(), q, mu.data(), &got);
+          const float* o = static_cast<const float*>(got.x);
+          for (int64_t t = by_tile_rows * q; t < X.tiles * by_tile_rows * q; ++t)
+            ASSERT_EQ(std::bit_cast<uint32_t>(o[t]), std::bit_cast<uint32_t>(w[t]))
+                << simd_name(level) << " d " << d << " q " << q << " floats " << floats;
+        }
+        by_tile_free(&X);
+        by_tile_free(&want);
+        by_tile_free(&got);
+      }
     }
   }
 }
