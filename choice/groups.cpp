@@ -199,6 +199,8 @@ struct group_engine {
   work_array<double> proj_t{true};   // a fold's projected distances by position
   work_array<int32_t> gather_row{true}, gather_pos{true};
   work_array<uint8_t> lowered{true};  // rows a fold lowers, by position (0 between folds)
+  work_array<int32_t> group_of{true};  // the group of each position
+  work_list<uint8_t> lost;             // groups a fold takes rows from (0 between folds)
   work_array<double> gather_dist{true};
   work_list<double> centre_z;        // z of each group's centre, proj_q a group
   work_list<double> centre_e;        // ... and its error bound
@@ -228,7 +230,8 @@ double need_of(const group_engine& s, double top) { return 2.0 * std::sqrt(top +
 bool reserve_groups(group_engine& s, int64_t count) {
   for (auto* v : {&s.cand_rows, &s.cand_groups, &s.cand_copies, &s.cand_copied, &s.visit})
     if (!v->reserve(count)) return false;
-  if (!s.cand_dist.reserve(count) || !s.groups.reserve(count)) return false;
+  if (!s.cand_dist.reserve(count) || !s.groups.reserve(count) || !s.lost.reserve(count)) return false;
+  while (s.lost.size() < count) s.lost.push(0);
   if (s.proj && (!s.centre_z.reserve(count * proj_q) || !s.centre_e.reserve(count))) return false;
   if (count <= s.tree.leaves) return true;
   int32_t leaves = std::max(s.tree.leaves, 16);
@@ -385,7 +388,6 @@ void start_projection(group_engine& s) {
   by_tile batch = by_tile_alloc(std::min(s.finite, proj_batch * by_tile_rows), s.d, s.src.type);
   if (s.Y.x == nullptr || batch.x == nullptr || !s.reach.get(lanes) || !s.proj_t.get(lanes) ||
       !s.gather_row.get(lanes) || !s.gather_pos.get(lanes) || !s.gather_dist.get(lanes) ||
-      !s.lowered.get(lanes) ||
       !s.centre_z.reserve(s.groups.room() * proj_q) || !s.centre_e.reserve(s.groups.room())) {
     by_tile_free(&s.Y);
     by_tile_free(&batch);
@@ -405,7 +407,6 @@ void start_projection(group_engine& s) {
   s.e_row = ((s.err + 0x1p-24 * (s.Sq + s.err)) * M) * s.hi_f + proj_tiny;
   const double start = reach_of(s, no_distance);
   for (int64_t p = 0; p < lanes; ++p) s.reach[p] = start;
-  std::memset(s.lowered.data(), 0, static_cast<size_t>(lanes));
   // Group 0 has no centre: its slot is never read.
   s.centre_z.resize(proj_q);
   s.centre_e.resize(1);
@@ -483,6 +484,8 @@ void relayout(group_engine& s) {
   std::memcpy(s.near.data(), near, sizeof(double) * static_cast<size_t>(w));
   for (int64_t p = 0; p < w; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = w;
+  for (int64_t g = 0; g < s.groups.size(); ++g)
+    for (int32_t t = 0; t < s.groups[g].size; ++t) s.group_of[s.groups[g].first + t] = static_cast<int32_t>(g);
   if (s.proj) {
     // The bounds through the projections' scratch, the projections through ys.
     for (int64_t p = 0; p < w; ++p) s.proj_t[p] = s.reach[order[p]];
@@ -513,17 +516,23 @@ int64_t compute_tiles(group_engine& s, const double* c) {
   for (int64_t v = 0; v < visits; ++v) rows += groups[visit[v]].size;
   if (rows == 0) return 0;
   uint64_t* marks = s.marks.data();
-  for (int64_t v = 0; v < visits; ++v) {
-    const group& G = groups[visit[v]];
-    const int32_t* pos = s.pool.data() + G.first;
-    for (int32_t t = 0; t < G.size; ++t) {
-      const int64_t tile = pos[t] / by_tile_rows;
-      marks[tile >> 6] |= uint64_t{1} << (tile & 63);
+  const int64_t words = (s.tiles + 63) / 64;
+  if (rows == s.finite) {
+    // Every row: every tile (the bits past the last tile are never read).
+    std::memset(marks, 0xFF, sizeof(uint64_t) * static_cast<size_t>(words));
+    if (s.tiles % 64 != 0) marks[words - 1] = (uint64_t{1} << (s.tiles % 64)) - 1;
+  } else {
+    for (int64_t v = 0; v < visits; ++v) {
+      const group& G = groups[visit[v]];
+      const int32_t* pos = s.pool.data() + G.first;
+      for (int32_t t = 0; t < G.size; ++t) {
+        const int64_t tile = pos[t] / by_tile_rows;
+        marks[tile >> 6] |= uint64_t{1} << (tile & 63);
+      }
     }
   }
   // Runs of marked tiles, in order.
   int64_t lanes = 0;
-  const int64_t words = (s.tiles + 63) / 64;
   int64_t run_first = -1;
   for (int64_t wi = 0; wi <= words; ++wi) {
     const uint64_t m = wi < words ? marks[wi] : 0;
@@ -550,7 +559,10 @@ int64_t compute_tiles(group_engine& s, const double* c) {
 }
 
 // Computes the centre's distance to the rows of every group in s.visit and
-// moves the rows it comes nearer to into the newest group.
+// moves the rows it comes nearer to into the newest group. Only a group
+// that loses rows is gone through again (the others keep their rows and
+// their top), which is most of the visited groups. When every row is
+// visited, the rows are compared in the order of positions.
 void visit_groups(group_engine& s, const double* c) {
   group* groups = s.groups.data();
   const int64_t newest_at = s.groups.size() - 1;
@@ -565,31 +577,61 @@ void visit_groups(group_engine& s, const double* c) {
   candidate moved = none;
   double* near = s.near.data();
   const double* dist = s.dist.data();
+  uint8_t* lowered = s.lowered.data();
+  uint8_t* lost = s.lost.data();
+  int32_t* group_of = s.group_of.data();
   const int32_t* row_of = s.row_of.data();
   int32_t* pool = s.pool.data();
   int64_t end = s.pool_end;
+  // lost[g]: 1 when group g loses rows, 3 when its top row is among them.
+  auto lower = [&](int32_t p) {
+    const int32_t g = group_of[p], r = row_of[p];
+    near[p] = dist[p];
+    lowered[p] = 1;
+    lost[g] |= r == groups[g].top.row ? 3 : 1;
+    group_of[p] = static_cast<int32_t>(newest_at);
+    pool[end++] = p;
+    if (farther({dist[p], r}, moved)) moved = {dist[p], r};
+  };
+  if (rows == s.finite) {
+    for (int64_t p = 0; p < s.finite; ++p)
+      if (near[p] > dist[p]) lower(static_cast<int32_t>(p));
+  } else {
+    for (int64_t v = 0; v < visits; ++v) {
+      const group& G = groups[visit[v]];
+      const int32_t* pos = pool + G.first;
+      for (int32_t t = 0; t < G.size; ++t)
+        if (near[pos[t]] > dist[pos[t]]) lower(pos[t]);
+    }
+  }
+  // The groups that lost rows, without them; a new top only where the top
+  // row left (no row left can be farther than it).
   for (int64_t v = 0; v < visits; ++v) {
+    const uint8_t how = lost[visit[v]];
+    if (how == 0) continue;
+    lost[visit[v]] = 0;
     group& G = groups[visit[v]];
     int32_t* pos = pool + G.first;
-    candidate top = none;
     int32_t w = 0;
-    for (int32_t t = 0; t < G.size; ++t) {
-      // Without branches on the test, which follows no pattern: both
-      // lists are written, and only one of them advances.
-      const int32_t p = pos[t], r = row_of[p];
-      const double dp = dist[p], before = near[p];
-      const bool lower = before > dp;
-      const double now = lower ? dp : before;
-      near[p] = now;
-      pool[end] = p;
-      pos[w] = p;
-      end += lower;
-      w += !lower;
-      if (lower) {
-        if (farther({now, r}, moved)) moved = {now, r};
-      } else if (farther({now, r}, top)) {
-        top = {now, r};
+    if (how == 1) {
+      for (int32_t t = 0; t < G.size; ++t) {
+        const int32_t p = pos[t];
+        pos[w] = p;
+        w += !lowered[p];
+        lowered[p] = 0;
       }
+      G.size = w;
+      continue;
+    }
+    candidate top = none;
+    for (int32_t t = 0; t < G.size; ++t) {
+      const int32_t p = pos[t];
+      if (lowered[p]) {
+        lowered[p] = 0;
+        continue;
+      }
+      pos[w++] = p;
+      if (farther({near[p], row_of[p]}, top)) top = {near[p], row_of[p]};
     }
     G.size = w;
     G.top = top;
@@ -648,6 +690,7 @@ void visit_projected(group_engine& s, const double* c) {
       near[p] = dp;
       s.reach[p] = reach_of(s, dp);
       lowered[p] = 1;
+      s.group_of[p] = static_cast<int32_t>(newest_at);
       pool[end++] = p;
       if (farther({dp, row_of[p]}, moved)) moved = {dp, row_of[p]};
       lost = true;
@@ -699,8 +742,10 @@ bool start(group_engine& s, const row_source* A, int64_t centres) {
   // are packed together only when the end is reached.
   const int64_t words = (s.tiles + 63) / 64 + 1;
   if (!s.pool.get(2 * s.finite + by_tile_rows) || !s.near.get(lanes + 1) || !s.dist.get(lanes + 1) ||
-      !s.marks.get(words))
+      !s.marks.get(words) || !s.lowered.get(lanes) || !s.group_of.get(lanes))
     return false;
+  std::memset(s.lowered.data(), 0, static_cast<size_t>(lanes));
+  std::memset(s.group_of.data(), 0, sizeof(int32_t) * static_cast<size_t>(lanes));
   for (int64_t p = 0; p < s.finite; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = s.finite;
   for (int64_t p = 0; p < lanes; ++p) s.near[p] = no_distance;
