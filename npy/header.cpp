@@ -291,7 +291,7 @@ npy_status npy_parse_header(const char* text, size_t len, npy_header* h) {
   // Below 2^31 each, so the product stays below 2^62 and the bytes below 2^65:
   // checked before multiplying by the item size.
   const int64_t count = h->rows * h->cols;
-  if (count > INT64_MAX / h->item_size) return npy_status::too_large;
+  if (count > INT64_MAX / h->item_size) return npy_status::too_many_bytes;
   h->data_bytes = count * h->item_size;
   return npy_status::ok;
 }
