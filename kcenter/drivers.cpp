@@ -165,10 +165,18 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
   return kcenter_order_by(&f, a, emit, ctx);
 }
 
-farthest kcenter_pair(const mat* A, int32_t threads) {
+farthest kcenter_pair(const mat* A, int32_t threads, bool* no_memory) {
+  if (no_memory != nullptr) *no_memory = false;
   if (A->rows < 2) return no_pair;
   if (A->cols > 0) {
-    const farthest f = farthest_pair_pruned(A, threads, simd_best());
+    // Never the search of every pair instead: on a large matrix it would
+    // run for hours where the pruned search takes a second.
+    bool short_of_storage = false;
+    const farthest f = farthest_pair_pruned(A, threads, simd_best(), &short_of_storage);
+    if (short_of_storage) {
+      if (no_memory != nullptr) *no_memory = true;
+      return no_pair;
+    }
     if (f.i >= 0) return f;
   }
   // No pair lies a positive distance apart. Two rows of finite coordinates
@@ -208,7 +216,13 @@ bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err) {
       return false;
     }
   } else {
-    const farthest f = kcenter_pair(A, a->threads);
+    bool no_memory = false;
+    const farthest f = kcenter_pair(A, a->threads, &no_memory);
+    if (no_memory) {
+      kcenter_sink_abandon(&s);
+      *err = kcenter_error{kcenter_fault::no_memory_search, "", "", A->rows, A->cols};
+      return false;
+    }
     if (f.i >= 0) kcenter_sink_pair(&s, f.i, f.j, f.dist_sq);
     else if (A->rows < 2) no_pair_line = "no pair : fewer than two rows";
     else no_pair_line = "no pair : no distance between two rows is a number";

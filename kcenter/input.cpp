@@ -47,6 +47,18 @@ bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const st
   return true;
 }
 
+// rows * cols * item_size in decimal, beyond 64 bits if need be.
+std::string byte_count(const npy_header& h) {
+  __extension__ typedef unsigned __int128 u128;
+  u128 v = static_cast<u128>(h.rows) * static_cast<u128>(h.cols) * static_cast<u128>(h.item_size);
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+    v /= 10;
+  } while (v != 0);
+  return digits;
+}
+
 bool starts_npy(const char* p, int64_t n) { return n >= 6 && std::memcmp(p, npy_magic, 6) == 0; }
 
 }  // namespace
@@ -68,8 +80,11 @@ bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& nam
     case npy_status::bad_shape: return fail(err, kcenter_fault::npy_shape, name);
     case npy_status::not_2d: return fail(err, kcenter_fault::npy_not_2d, name, h.ndim);
     case npy_status::too_large: return fail(err, kcenter_fault::npy_too_large, name);
+    case npy_status::too_many_bytes:
+      return fail(err, kcenter_fault::npy_too_many_bytes, name, h.rows, h.cols, byte_count(h));
     case npy_status::data_size: return fail(err, kcenter_fault::npy_data_size, name, f->data_found, h.data_bytes);
     case npy_status::read_failed: return fail(err, kcenter_fault::cannot_read, read_name);
+    case npy_status::changed: return fail(err, kcenter_fault::input_changed, name);
     case npy_status::no_memory: return fail(err, kcenter_fault::no_memory_matrix, "", h.rows, h.cols);
   }
   return fail(err, kcenter_fault::cannot_read, read_name);

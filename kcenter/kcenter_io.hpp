@@ -58,10 +58,14 @@ enum class kcenter_fault {
   npy_shape,
   npy_not_2d,
   npy_too_large,
+  npy_too_many_bytes,
   npy_data_size,
+  input_changed,
   start_beyond_rows,
   no_memory_search,
   cannot_create_output,
+  output_not_regular,
+  output_read_only,
   cannot_write_output,
 };
 
@@ -73,7 +77,10 @@ struct kcenter_error {
   int64_t b;
 };
 
-// The line printed for e (no newline); `program` is argv[0].
+// The line printed for e (no newline); `program` is argv[0]. Names and texts
+// from outside are escaped so that it is one printable line: bytes below
+// 0x20, 0x7f and bytes that are not printable UTF-8 (C1 controls included)
+// as \xNN (\n, \r, \t by name); valid UTF-8 and backslashes as they are.
 std::string kcenter_error_line(const kcenter_error& e, const char* program);
 
 // ---- the command line ---------------------------------------------------------
@@ -158,18 +165,24 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
 // The farthest pair: the largest squared distance, the lowest (i, j) among
 // equals, NaN never counted. When no pair lies a positive distance apart it
 // is the first pair at distance 0, i.e. the first two rows with only finite
-// coordinates; i = j = -1 when there is no such pair either.
-farthest kcenter_pair(const mat* A, int32_t threads);
+// coordinates; i = j = -1 when there is no such pair either. When the
+// search's storage cannot be had, sets *no_memory (if given) and returns
+// no_pair rather than computing every pair.
+farthest kcenter_pair(const mat* A, int32_t threads, bool* no_memory = nullptr);
 
 // ---- the output -----------------------------------------------------------------
 
 // Where records go: CSV on standard output or in OUT.csv, or a structured
-// array in OUT.npy. A file is written under a temporary name beside it and
-// renamed only once whole, so a failed run leaves no partial output.
+// array in OUT.npy. A file is written beside its target (OUT, or the file a
+// symbolic link OUT leads to) and renamed over it only once whole, so a
+// failed run leaves no partial output. The file written has no name until
+// then where the file system allows it (O_TMPFILE), else TARGET.XXXXXX.
 struct kcenter_sink {
   FILE* f;
   const char* path;     // -o, or null for standard output
-  std::string temp;     // the file being written
+  std::string target;   // the file replaced: path with symbolic links followed
+  std::string temp;     // the name of the file being written, once it has one
+  bool unnamed;         // the file being written has no name yet
   bool npy;
   bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
   bool header_done;     // the CSV header line is out
@@ -177,6 +190,9 @@ struct kcenter_sink {
   size_t header_len;    // bytes of the .npy header
 };
 
+// Opens the output. An OUT that exists must be a regular file (or a link
+// to one) that may be written, by its permission bits too, for root as for
+// anyone; it keeps its permissions when replaced.
 bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);

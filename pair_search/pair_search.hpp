@@ -69,6 +69,8 @@ farthest farthest_pair_search_ref(const mat* A, int32_t threads);
 // pair_block_most and pair_first_at at `level` (plain where the processor
 // does not run it). NaN rows never count; with an infinity in some row the
 // answer is +inf when some pair lies that far, found by a plain scan.
-// `compared` counts the distances computed. Falls back to the all-pairs
-// search when its storage cannot be had.
-farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level);
+// `compared` counts the distances computed. When its storage cannot be had
+// it falls back to the all-pairs search, or, given short_of_storage, sets
+// it and returns no_pair instead (*short_of_storage is false otherwise).
+farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level,
+                              bool* short_of_storage = nullptr);

@@ -4,7 +4,7 @@
 set(KD ${CLI_DATA}/kcenter)
 set(FOUR_ORDER "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n3,2,2\n")
 set(KC_OUT ${CMAKE_CURRENT_BINARY_DIR}/kcenter_out)
-file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: no file can be renamed over it
+file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: never replaced
 set(PIPE sh ${CMAKE_CURRENT_LIST_DIR}/through_pipe.sh)
 
 function(kc name)
@@ -71,8 +71,10 @@ kc(missing_file ARGS order ${KD}/missing.npy EXIT 1 LINE "error : could not open
 kc(unreadable_file ARGS order ${KD} EXIT 1 LINE "error : could not read file ${KD}")
 kc(output_not_creatable ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt EXIT 1
    LINE "error : could not open file ${KD}/missing/out.csv for writing")
-kc(output_not_writable ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
-   LINE "error : could not write file ${KC_OUT}/taken.csv")
+kc(output_not_regular ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
+   LINE "error : the output ${KC_OUT}/taken.csv exists and is not a regular file")
+kc(output_not_written ARGS order -o ${KC_OUT}/no_room.csv ${KD}/four.txt EXIT 1
+   LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_no_file_room.sh LINE "error : could not write file ${KC_OUT}/no_room.csv")
 kc(text_shape ARGS order EXIT 1 INPUT_TEXT "4 x" LINE "error reading the shape of the matrix")
 kc(text_negative_shape ARGS order EXIT 1 INPUT_TEXT "-4 2"
    LINE "error : a matrix needs no negative row or column count, not -4 x 2")
