@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -78,18 +79,42 @@ bool agree(job* j, bool ok, const kcenter_error& e) {
   return agree(j, ok, ok ? std::string() : kcenter_error_line(e, j->program));
 }
 
-// Whether every process holds the same values (none of them INT64_MIN).
-bool same(const std::vector<int64_t>& v) {
+// For each value, whether every process holds the same (none of them INT64_MIN).
+std::vector<bool> same_each(const std::vector<int64_t>& v) {
   std::vector<int64_t> both, least(2 * v.size());
   for (int64_t x : v) {
     both.push_back(x);
     both.push_back(-x);
   }
   MPI_Allreduce(both.data(), least.data(), static_cast<int>(both.size()), MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
-  for (size_t i = 0; i < v.size(); ++i)
-    if (least[2 * i] != -least[2 * i + 1]) return false;
-  return true;
+  std::vector<bool> out(v.size());
+  for (size_t i = 0; i < v.size(); ++i) out[i] = least[2 * i] == -least[2 * i + 1];
+  return out;
 }
+
+// Whether every process holds the same values.
+bool same(const std::vector<int64_t>& v) {
+  const std::vector<bool> each = same_each(v);
+  return std::find(each.begin(), each.end(), false) == each.end();
+}
+
+// Whether values [from, to) of same_each's answer are all equal.
+bool all_of(const std::vector<bool>& each, size_t from, size_t to) {
+  return std::find(each.begin() + static_cast<std::ptrdiff_t>(from), each.begin() + static_cast<std::ptrdiff_t>(to),
+                   false) == each.begin() + static_cast<std::ptrdiff_t>(to);
+}
+
+// A 64-bit hash (FNV-1a) of n bytes, from `h` on; as two values from 0 to
+// 2^32 - 1 when it travels to the other processes.
+uint64_t hash_bytes(const char* p, size_t n, uint64_t h = 0xcbf29ce484222325u) {
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001b3u;
+  return h;
+}
+int64_t high(uint64_t h) { return static_cast<int64_t>(h >> 32); }
+int64_t low(uint64_t h) { return static_cast<int64_t>(h & 0xffffffffu); }
+
+constexpr const char* same_data_line =
+    "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)";
 
 kcenter_error error(kcenter_fault f, const std::string& name = "", int64_t a = 0, int64_t b = 0) {
   return kcenter_error{f, name, "", a, b};
@@ -136,14 +161,18 @@ bool load_on_rank0(job* j) {
 
 // The rows of a NumPy file: every process checks the header of its own
 // file and reads its share of the rows.
-bool load_npy_rows(job* j, int fd, const std::string& name) {
+bool load_npy_rows(job* j, int fd, const std::string& name, int64_t size, uint64_t sample) {
   const std::string read_name = "file " + name;
   kcenter_error err{};
   npy_status s = npy_check_fd(&j->npy, fd);
   const bool ok = s == npy_status::ok || kcenter_npy_refusal(s, &j->npy, name, read_name, &err);
   if (!agree(j, ok, err)) return false;
-  const int64_t rows = j->npy.h.rows, cols = j->npy.h.cols;
-  if (!agree(j, same({rows, cols}), "error : every process must read a matrix of the same shape")) return false;
+  const npy_header& h = j->npy.h;
+  const int64_t rows = h.rows, cols = h.cols;
+  const std::vector<bool> each =
+      same_each({rows, cols, h.item_size, h.fortran_order ? 1 : 0, size, high(sample), low(sample)});
+  if (!agree(j, all_of(each, 0, 2), "error : every process must read a matrix of the same shape")) return false;
+  if (!agree(j, all_of(each, 2, each.size()), same_data_line)) return false;
   j->total_rows = static_cast<int32_t>(rows);
   j->cols = static_cast<int32_t>(cols);
   const int32_t first = share_edge(rows, j->rank, j->size);
@@ -158,7 +187,7 @@ bool load_npy_rows(job* j, int fd, const std::string& name) {
 // The rows of the matrix text: every process scans its byte range of the
 // body, the processes count the numbers together, and each row goes to the
 // process where it starts, with the part of it that lies in later ranges.
-bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
+bool load_text_rows(job* j, int fd, int64_t size, const std::string& name, uint64_t sample) {
   const std::string read_name = "file " + name;
   auto reader_error = [&](const text_window& w, kcenter_fault otherwise) {
     return error(w.no_memory ? kcenter_fault::no_memory_input : w.read_error ? kcenter_fault::cannot_read : otherwise,
@@ -172,7 +201,9 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
   if (!agree(j, ok, reader_error(w, kcenter_fault::text_shape))) return text_window_close(&w), false;
   const int64_t rows = shape.rows, cols = shape.cols;
   // The byte ranges are cut from the same body on every process.
-  if (!agree(j, same({rows, cols, shape.body, w.size}), "error : every process must read a matrix of the same shape"))
+  const std::vector<bool> each = same_each({rows, cols, shape.body, w.size, high(sample), low(sample)});
+  if (!agree(j, all_of(each, 0, 4), "error : every process must read a matrix of the same shape") ||
+      !agree(j, all_of(each, 4, each.size()), same_data_line))
     return text_window_close(&w), false;
   if (!agree(j, rows >= 0 && cols >= 0, error(kcenter_fault::text_negative_shape, "", rows, cols)))
     return text_window_close(&w), false;
@@ -270,6 +301,33 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
   return true;
 }
 
+// A sample of the file: its first 64 KiB (the header and the first rows:
+// a .npy file's dtype and order with them) and 4 KiB at 16 places spread
+// over the rest, hashed. The processes compare it, with the size, rather
+// than the device and inode: processes on other machines read copies of one
+// file, or one file through a network file system, under device numbers
+// that differ, while files of the same shape but other data must differ in
+// it. (Files that differ only in bytes outside the sample are not told apart.)
+bool sample_of(int fd, int64_t size, uint64_t* hash) {
+  constexpr int64_t head = 64 << 10, block = 4 << 10, places = 16;
+  std::vector<char> buf(static_cast<size_t>(head));
+  uint64_t h = hash_bytes(nullptr, 0);
+  for (int64_t k = -1; k < places; ++k) {
+    const int64_t at = k < 0 ? 0 : std::max<int64_t>(0, (size - block) * k / (places - 1));
+    const int64_t want = std::min(k < 0 ? head : block, size - at);
+    int64_t got = 0;
+    while (got < want) {
+      const ssize_t r = ::pread(fd, buf.data() + got, static_cast<size_t>(want - got), at + got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      got += r;
+    }
+    h = hash_bytes(buf.data(), static_cast<size_t>(got), h);
+  }
+  *hash = h;
+  return true;
+}
+
 bool starts_npy(int fd, bool* npy) {
   char head[6];
   ssize_t got;
@@ -305,13 +363,15 @@ bool load(job* j) {
   if (ok && a->input == nullptr) ok = false, err = error(kcenter_fault::cannot_read, "standard input");
   else if (ok && !S_ISREG(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
   bool npy = false;
-  if (ok && !starts_npy(fd, &npy)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
+  uint64_t sample = 0;
+  if (ok && (!starts_npy(fd, &npy) || !sample_of(fd, st.st_size, &sample)))
+    ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
   if (!agree(j, ok, err) ||
       !agree(j, same({npy ? 1 : 0}), "error : every process must read a matrix of the same shape")) {
     if (fd >= 0) ::close(fd);
     return false;
   }
-  ok = npy ? load_npy_rows(j, fd, name) : load_text_rows(j, fd, st.st_size, name);
+  ok = npy ? load_npy_rows(j, fd, name, st.st_size, sample) : load_text_rows(j, fd, st.st_size, name, sample);
   ::close(fd);
   return ok;
 }
@@ -380,13 +440,15 @@ bool emit_on_rank0(void* ctx, int64_t step, int32_t row, double dist_sq) {
 
 int run(job* j) {
   const kcenter_args* a = j->a;
-  // Every process must stop where the others stop.
+  // Every process must stop where the others stop, and name the output
+  // rank 0 writes: a process given another -o would see its file unwritten.
   uint64_t r = 0;
   std::memcpy(&r, &a->radius, sizeof r);
-  if (!agree(j, same({a->k, a->start, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
-                      static_cast<int64_t>(r & 0xffffffffu)}),
-             "error : every process must be given the same -k, -r and -s"))
-    return 1;
+  const uint64_t out = a->output != nullptr ? hash_bytes(a->output, std::strlen(a->output)) : 0;
+  const std::vector<bool> each = same_each({a->k, a->start, a->has_radius ? 1 : 0, high(r), low(r),
+                                            a->output != nullptr ? 1 : 0, high(out), low(out)});
+  if (!agree(j, all_of(each, 0, 5), "error : every process must be given the same -k, -r and -s")) return 1;
+  if (!agree(j, all_of(each, 5, each.size()), "error : every process must be given the same -o")) return 1;
   if (!agree(j, threads_can_start(a->threads),
              "error : the system cannot start " + std::to_string(a->threads) + " threads"))
     return 1;

@@ -100,6 +100,7 @@ set(NPY_CASES
     "bad_shape|@ has a shape that is not a tuple of whole numbers"
     "one_d|holds a 1-dimensional array, not a matrix (2-dimensional)"
     "too_large|holds more than 2147483647 rows or columns"
+    "huge_shape|has shape 2000000000 x 2000000000, whose data would take 32000000000000000000 bytes, more than a file can hold"
     "short|holds 61 bytes of data where its shape needs 64"
     "long|holds 65 bytes of data where its shape needs 64"
     "lying|holds 64 bytes of data where its shape needs 1600000000")
@@ -126,6 +127,11 @@ if(NOT ENABLE_SANITIZERS)
   kc(npy_pipe_lying_within_memory ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 65536 ${PIPE} INPUT kcenter/lying.npy
      LINE "error : standard input holds 64 bytes of data where its shape needs 1600000000")
+  # Room for the matrix (2.4 GB) in 3 GiB, but not for mapping the file too.
+  kc(npy_no_memory_to_map ARGS order ${KC_OUT}/sparse.npy EXIT 1 TIMEOUT 30
+     LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/sparse_copy.sh ${KD}/sparse_header.npy ${KC_OUT}/sparse.npy 2400000128
+              sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 3145728
+     LINE "error : not enough memory for a 100000000 x 3 matrix")
   kc(text_no_memory_to_read ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 32768
               sh ${CMAKE_CURRENT_LIST_DIR}/long_number.sh shape 50000000

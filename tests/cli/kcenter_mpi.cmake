@@ -84,6 +84,24 @@ cli_case(kcenter.processes.rank2_of_3_cannot_read PROGRAM kcenter ARGS order ${K
 cli_case(kcenter.processes.different_shapes PROGRAM kcenter ARGS order ${KD}/ties.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must read a matrix of the same shape")
+# Files of one shape but other data (other numbers, or the same numbers as
+# float32 in Fortran order), or another -o, are refused; a copy of the file
+# is the same data.
+file(COPY ${KD}/four_c8.npy DESTINATION ${KC_MPI_OUT}/copy)
+cli_case(kcenter.processes.same_shape_other_numbers PROGRAM kcenter ARGS order -k 5 ${KD}/four_other.npy EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order -k 5 ${KD}/four_c8.npy : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.same_numbers_other_dtype PROGRAM kcenter ARGS order ${KD}/four_f4.npy EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four_c8.npy : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.text_same_shape_other_numbers PROGRAM kcenter ARGS order ${KD}/four_other.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.copies_of_one_file PROGRAM kcenter ARGS order ${KC_MPI_OUT}/copy/four_c8.npy EXIT 0
+         LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four_c8.npy : ${np} 1 MATCH ${FOUR_ORDER})
+cli_case(kcenter.processes.different_outputs PROGRAM kcenter ARGS order -o ${KC_MPI_OUT}/b.csv ${KD}/four.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order -o ${KC_MPI_OUT}/a.csv ${KD}/four.txt : ${np} 1
+         LINE "error : every process must be given the same -o")
 cli_case(kcenter.processes.different_k PROGRAM kcenter ARGS order -k 2 ${KD}/four.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must be given the same -k, -r and -s")

@@ -33,6 +33,8 @@ files = {
     "four_c8.npy": npy(good, f8(c_order)),
     "four_f4.npy": npy(head("'<f4'", "(4, 2)", "True"), struct.pack("<8f", *f_order)),
     "four_v2.npy": npy(good, f8(c_order), major=2),
+    # The shape of FOUR, other numbers.
+    "four_other.npy": npy(good, f8([x + 1.0 for x in c_order])),
     "zero_rows.npy": npy(head("'<f8'", "(0, 3)"), b""),
     "version_4.npy": npy(good, f8(c_order))[:6] + b"\x04\x00" + npy(good, f8(c_order))[8:],
     "header_cut.npy": npy(good, f8(c_order))[:40],
@@ -50,6 +52,11 @@ files = {
     "too_large.npy": npy(head("'<f8'", "(2147483648, 2)"), f8(c_order)),
     "short.npy": npy(good, f8(c_order))[:-3],
     "long.npy": npy(good, f8(c_order)) + b"\0",
+    # Fewer than 2^31 rows and columns, but 3.2 * 10^19 bytes: more than a file can hold.
+    "huge_shape.npy": npy(head("'<f8'", "(2000000000, 2000000000)"), f8(c_order)),
+    # The header alone of 10^8 x 3 doubles (2.4 GB): the test grows a copy to
+    # that size without writing its data (a sparse file).
+    "sparse_header.npy": npy(head("'<f8'", "(100000000, 3)"), b""),
     # 10^8 rows promised, 64 bytes given.
     "lying.npy": npy(head("'<f8'", "(100000000, 2)"), f8(c_order)),
 }
