@@ -252,12 +252,12 @@ npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t
     return s;
   }
   if (npy_before_copy != nullptr) npy_before_copy(fd);
-  const char* base = static_cast<const char*>(map);
+  const char* data = static_cast<const char*>(map) + (data_at - from);
   double* dst = f->owned;
   const bool copied = copy_guarded([&] {
-    if (h.fortran_order) convert_rows(h, base + (data_at - from), first, count, dst);
-    else if (h.item_size == 8) std::memcpy(dst, base + (data_at + first * row_bytes - from), static_cast<size_t>(count * row_bytes));
-    else widen(h.item_size, base + (data_at + first * row_bytes - from), dst, count * h.cols, 1);
+    if (h.fortran_order) convert_rows(h, data, first, count, dst);
+    else if (h.item_size == 8) std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
+    else widen(h.item_size, data + first * row_bytes, dst, count * h.cols, 1);
   });
   ::munmap(map, len);
   if (!copied || !unchanged(fd, st)) {
