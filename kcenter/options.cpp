@@ -144,11 +144,11 @@ static const char order_help[] =
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
     "\n"
-    "A row holding NaN or an infinity lies at distance NaN from every row, itself\n"
-    "included, so it never comes nearer to a chosen row: it is chosen, with\n"
-    "dist_sq 1.7976931348623157e+308, and then chosen again and again. With -k\n"
-    "the repeats are printed up to K steps; without -k the order ends before the\n"
-    "first repeat, as nothing can change any more. Such a row is never within R.\n";
+    "A row is given at most once. A row holding NaN or an infinity lies at\n"
+    "distance NaN from every row, itself included, so no chosen row ever comes\n"
+    "nearer to it: it is chosen once, at its turn, with dist_sq\n"
+    "1.7976931348623157e+308, and the order goes on over the other rows. Such a\n"
+    "row is never within R.\n";
 
 static const char pair_help[] =
     "usage : kcenter pair [-t T] [-o OUT] [INPUT]\n"
