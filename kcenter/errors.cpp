@@ -14,8 +14,8 @@ struct error_line {
 };
 
 constexpr error_line lines[] = {
-    {kcenter_fault::usage, "Command usage : {P} order|pair [options] [INPUT]"},
-    {kcenter_fault::unknown_command, "error : unknown command {N} (the commands are order and pair)"},
+    {kcenter_fault::usage, "Command usage : {P} order|pair|assign [options] [INPUT]"},
+    {kcenter_fault::unknown_command, "error : unknown command {N} (the commands are order, pair and assign)"},
     {kcenter_fault::unknown_option, "error : unknown option {N} for kcenter {T}"},
     {kcenter_fault::missing_value, "error : option {N} needs a value"},
     {kcenter_fault::bad_k, "error : k must be a whole number from 1 to 2147483647"},

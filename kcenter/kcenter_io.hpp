@@ -16,7 +16,7 @@
 #include "matvec.hpp"
 #include "npy.hpp"
 
-enum class kcenter_command { none, order, pair };
+enum class kcenter_command { none, order, pair, assign };
 
 // The parsed command line.
 struct kcenter_args {
@@ -129,6 +129,13 @@ int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows);
 // The order's rules as the shared loop takes them; `start` must outlive them.
 order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start);
 
+// Each row's nearest step of the order by a's rules (the lowest step among
+// equals), through `each(row, centre row or -1, dist_sq)`; false when the
+// search's storage cannot be had, or `each` failed (*wrote false).
+bool kcenter_assign(const mat* A, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
+                                                                      double dist_sq),
+                    void* ctx, bool* wrote);
+
 // The farthest pair, as the library finds it; i = j = -1 when there is none,
 // i = -2 when the search's storage cannot be had.
 farthest kcenter_pair(const mat* A, int32_t threads);
@@ -143,7 +150,9 @@ struct kcenter_sink {
   const char* path;     // -o, or null for standard output
   std::string temp;     // the file being written
   bool npy;
-  bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
+  bool pair;            // fields i, j, dist_sq (assign: row, centre, dist_sq); else row, dist_sq
+                        // (CSV: step, row, dist_sq)
+  bool assign;
   bool header_done;     // the CSV header line is out
   int64_t count;        // records written
   size_t header_len;    // bytes of the .npy header
@@ -152,6 +161,8 @@ struct kcenter_sink {
 bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
+// One row of an assignment: the row, its centre's row (-1 for none), the distance.
+bool kcenter_sink_assign(kcenter_sink* s, int32_t row, int64_t centre, double dist_sq);
 // Completes the output (the .npy header's count, the rename); false with
 // *err set when anything failed to be written.
 bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err);

@@ -78,6 +78,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
   }
   if (!std::strcmp(cmd, "order")) a->command = kcenter_command::order;
   else if (!std::strcmp(cmd, "pair")) a->command = kcenter_command::pair;
+  else if (!std::strcmp(cmd, "assign")) a->command = kcenter_command::assign;
   else return fail(err, kcenter_fault::unknown_command, cmd);
 
   // Help anywhere among the options wins over everything else on the line.
@@ -88,7 +89,8 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
     }
   }
 
-  const bool order = a->command == kcenter_command::order;
+  // assign takes the options of the order whose steps are its centres.
+  const bool order = a->command != kcenter_command::pair;
   bool options_end = false;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
@@ -138,10 +140,12 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
 static const char overview_help[] =
     "usage : kcenter order [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
     "        kcenter pair [-t T] [-o OUT] [INPUT]\n"
-    "        kcenter [order|pair] --help\n"
+    "        kcenter assign [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
+    "        kcenter [order|pair|assign] --help\n"
     "\n"
     "order: the farthest-first order of the rows of a matrix, one line\n"
     "step,row,dist_sq per step. pair: the two rows farthest apart, i,j,dist_sq.\n"
+    "assign: each row's nearest step of that order, row,centre,dist_sq.\n"
     "\n"
     "INPUT is a NumPy .npy file (2-D, little-endian float64 or float32, C or\n"
     "Fortran order, recognised by its first bytes) or a matrix in text: two\n"
@@ -190,8 +194,23 @@ static const char pair_help[] =
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields i, j (int64), dist_sq (float64)\n";
 
+static const char assign_help[] =
+    "usage : kcenter assign [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
+    "\n"
+    "The clusters of a k-center answer: orders the rows as kcenter order does\n"
+    "with the same options, then gives each row its nearest step of that order.\n"
+    "Prints the header row,centre,dist_sq and one line per row, in row order: the\n"
+    "row, the row of its nearest step (the earliest step among equal distances;\n"
+    "-1 for a row whose distance to every step is NaN: a row holding NaN), and\n"
+    "its squared distance to it, as %.17g (nan for -1). -s ROWS -k N with N\n"
+    "rows listed assigns to exactly those rows.\n"
+    "\n"
+    "  -k K, -r R, -s ROWS, -t T   as for kcenter order\n"
+    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n";
+
 const char* kcenter_help(kcenter_command c) {
   switch (c) {
+    case kcenter_command::assign: return assign_help;
     case kcenter_command::order: return order_help;
     case kcenter_command::pair: return pair_help;
     default: return overview_help;

@@ -50,6 +50,13 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
 
+# assign: each row's nearest step of the order with the same options, the
+# earliest among equals; a NaN row has none.
+kc(assign_k2 ARGS assign -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,0,0\n1,1,0\n2,0,2\n3,0,5\n")
+kc(assign_start_rows ARGS assign -s 3,1 -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,3,5\n1,1,0\n2,3,9\n3,3,0\n")
+kc(assign_nan_row ARGS assign -k 2 EXIT 0 INPUT greedy_centers/nan_row1.in MATCH "row,centre,dist_sq\n0,0,0\n1,-1,nan\n2,0,25\n")
+kc(help_assign ARGS assign -h EXIT 0 MATCH "usage : kcenter assign [^\n]+\n\n(.|\n)+")
+
 # Each command's help opens with its own usage line; none reaches a full disk.
 kc(help_overview ARGS --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n        kcenter pair [^\n]+\n(.|\n)*exits with 1.\n")
 kc(help_order ARGS order --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n\n(.|\n)+")
@@ -57,8 +64,8 @@ kc(help_pair ARGS pair -h EXIT 0 MATCH "usage : kcenter pair [^\n]+\n\n(.|\n)+")
 kc(help_to_a_full_disk ARGS order --help EXIT 1 FULL_OUTPUT)
 
 # Every error line, once.
-kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair [[]options[]] [[]INPUT[]]\n")
-kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order and pair)")
+kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair[|]assign [[]options[]] [[]INPUT[]]\n")
+kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order, pair and assign)")
 kc(unknown_option ARGS pair -r 2 EXIT 1 LINE "error : unknown option -r for kcenter pair")
 kc(missing_value ARGS order -s EXIT 1 LINE "error : option -s needs a value")
 kc(bad_k ARGS order -k 0 EXIT 1 LINE "error : k must be a whole number from 1 to 2147483647")
