@@ -17,16 +17,27 @@ kcenter::view view_of(const mat* A) { return kcenter::c_order(A->data, A->rows, 
 
 }  // namespace
 
-order_rules kcenter_rules(const kcenter_args* a, const int32_t* start) {
-  return order_rules{a->k, a->has_radius, a->radius, start, 1, false};
+std::vector<int32_t> kcenter_start_rows(const kcenter_args* a, int32_t rows) {
+  if (!a->start.empty()) return a->start;
+  if (rows > 0) return {0};
+  return {};
+}
+
+int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows) {
+  for (int32_t s : start)
+    if (s >= rows) return s;
+  return -1;
+}
+
+order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start) {
+  return order_rules{a->k, a->has_radius, a->radius, start.data(), static_cast<int64_t>(start.size()), false};
 }
 
 kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx) {
   kcenter::order_options o;
   if (a->k > 0) o.k = a->k;
   if (a->has_radius) o.radius = a->radius;
-  // Row 0 is the start unless another is given; a matrix of no rows has none.
-  if (a->start != 0 || A->rows > 0) o.start.push_back(a->start);
+  for (int32_t s : kcenter_start_rows(a, A->rows)) o.start.push_back(s);
   o.threads = a->threads;
   bool emitted = true;
   const kcenter::step_fn each = [&](int64_t step, int64_t row, double d) {
@@ -52,8 +63,9 @@ static bool emit_to_sink(void* ctx, int64_t step, int32_t row, double dist_sq) {
 
 bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err) {
   const bool order = a->command == kcenter_command::order;
-  if (order && a->start >= A->rows && !(A->rows == 0 && a->start == 0)) {
-    *err = kcenter_error{kcenter_fault::start_beyond_rows, "", "", a->start, A->rows};
+  const int32_t beyond = order ? kcenter_start_beyond(a->start, A->rows) : -1;
+  if (beyond >= 0) {
+    *err = kcenter_error{kcenter_fault::start_beyond_rows, "", "", beyond, A->rows};
     return false;
   }
   kcenter_sink s;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "choice.hpp"
 #include "order.hpp"
@@ -24,7 +25,7 @@ struct kcenter_args {
   int64_t k;            // -k: at most k steps; -1 for no limit
   bool has_radius;      // -r given
   double radius;        // -r: a distance, 0 or more (inf allowed)
-  int32_t start;        // -s: the first row of the order
+  std::vector<int32_t> start;  // -s: the first rows of the order, in order (none: row 0)
   int32_t threads;      // -t
   const char* output;   // -o, or null for CSV on standard output
   const char* input;    // the input file, or null for standard input ("-" too)
@@ -61,6 +62,7 @@ enum class kcenter_fault {
   npy_too_large,
   npy_data_size,
   start_beyond_rows,
+  start_repeated,
   no_memory_search,
   cannot_create_output,
   cannot_write_output,
@@ -119,8 +121,13 @@ enum class kcenter_end { done, no_memory, emit_failed };
 // order: every row given at most once.
 kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
+// The start rows of an order of a matrix of `rows` rows: those given, or
+// row 0 (none when there are no rows).
+std::vector<int32_t> kcenter_start_rows(const kcenter_args* a, int32_t rows);
+// The first start row that is no row of a matrix of `rows` rows, or -1.
+int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows);
 // The order's rules as the shared loop takes them; `start` must outlive them.
-order_rules kcenter_rules(const kcenter_args* a, const int32_t* start);
+order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start);
 
 // The farthest pair, as the library finds it; i = j = -1 when there is none,
 // i = -2 when the search's storage cannot be had.

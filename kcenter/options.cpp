@@ -1,8 +1,11 @@
 // kcenter's command line and help texts.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "kcenter_io.hpp"
 
@@ -36,15 +39,37 @@ bool ends_with(const char* s, const char* tail) {
   return n > t && std::strcmp(s + n - t, tail) == 0;
 }
 
-bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "") {
-  *err = kcenter_error{f, name, text, 0, 0};
+bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "", int64_t a = 0) {
+  *err = kcenter_error{f, name, text, a, 0};
   return false;
+}
+
+// ROW or ROW,ROW,...: whole numbers from 0 to 2147483647, none twice.
+bool start_rows(const char* s, std::vector<int32_t>* out, kcenter_error* err) {
+  out->clear();
+  std::string item;
+  for (const char* p = s;; ++p) {
+    if (*p != ',' && *p != '\0') {
+      item += *p;
+      continue;
+    }
+    int64_t v = 0;
+    if (!whole(item.c_str(), 0, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_start);
+    out->push_back(static_cast<int32_t>(v));
+    item.clear();
+    if (*p == '\0') break;
+  }
+  std::vector<int32_t> sorted(*out);
+  std::sort(sorted.begin(), sorted.end());
+  const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
+  if (twice != sorted.end()) return fail(err, kcenter_fault::start_repeated, "", "", *twice);
+  return true;
 }
 
 }  // namespace
 
 bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err) {
-  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, 0, 1, nullptr, nullptr};
+  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, {}, 1, nullptr, nullptr};
   if (argc < 2) return fail(err, kcenter_fault::usage);
   const char* cmd = argv[1];
   if (!std::strcmp(cmd, "-h") || !std::strcmp(cmd, "--help")) {
@@ -94,8 +119,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
         a->has_radius = true;
         break;
       case 's':
-        if (!whole(value, 0, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_start);
-        a->start = static_cast<int32_t>(v);
+        if (!start_rows(value, &a->start, err)) return false;
         break;
       case 't':
         if (!whole(value, 1, kcenter_max_threads, &v)) return fail(err, kcenter_fault::bad_threads);
@@ -112,7 +136,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
 }
 
 static const char overview_help[] =
-    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "usage : kcenter order [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
     "        kcenter pair [-t T] [-o OUT] [INPUT]\n"
     "        kcenter [order|pair] --help\n"
     "\n"
@@ -128,11 +152,11 @@ static const char overview_help[] =
     "Exits with 0 after the answer; bad input prints one line and exits with 1.\n";
 
 static const char order_help[] =
-    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "usage : kcenter order [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
     "\n"
-    "Orders the rows of a matrix farthest first: row ROW (default 0) first,\n"
-    "then each time the row whose squared distance to its nearest earlier row\n"
-    "is largest (the lowest row index among equals). Prints the header\n"
+    "Orders the rows of a matrix farthest first: the start rows first (default\n"
+    "row 0), then each time the row whose squared distance to its nearest\n"
+    "earlier row is largest (the lowest row index among equals). Prints the header\n"
     "step,row,dist_sq and one line per step: the step from 0, the 0-based row,\n"
     "and its squared distance to the nearest earlier row, as %.17g (inf for\n"
     "step 0). The order ends as soon as every row lies on a chosen row.\n"
@@ -140,7 +164,9 @@ static const char order_help[] =
     "  -k K    at most K steps (1 to 2147483647; default: no limit)\n"
     "  -r R    stop once every row lies within distance R of a chosen row\n"
     "          (R itself, not squared; 0 or more): the shortest such prefix\n"
-    "  -s ROW  start at row ROW (from 0)\n"
+    "  -s ROWS start with these rows, in order: ROW or ROW,ROW,... (from 0; none\n"
+    "          twice); K counts them, and each gets its squared distance to the\n"
+    "          nearest start row before it\n"
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
     "\n"

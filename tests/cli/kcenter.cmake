@@ -28,6 +28,9 @@ kc(order_r2.3 ARGS order -r 2.3 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0
 kc(order_r2.2 ARGS order -r2.2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n")
 kc(order_r0 ARGS order -r 0 ${KD}/four.txt EXIT 0 MATCH ${FOUR_ORDER})
 kc(order_s2 ARGS order -s 2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,2,inf\n1,1,13\n2,3,9\n3,0,2\n")
+# Start rows: given first, in order, each at its distance to those before; k counts them.
+kc(order_start_rows ARGS order -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_rows_k1 ARGS order -k 1 -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n")
 # A NaN row comes next, once, and the order goes on over the other rows.
 foreach(k "" "-k4")
   kc(order_nan${k} ARGS order ${k} EXIT 0 INPUT greedy_centers/nan_row1.in
@@ -64,8 +67,9 @@ kc(bad_start ARGS order -s x EXIT 1 LINE "error : the start row must be a whole 
 kc(bad_threads ARGS pair -t 4097 EXIT 1 LINE "error : the thread count must be a whole number from 1 to 4096")
 kc(bad_output_name ARGS pair -o out.txt EXIT 1 LINE "error : the output file must end in .csv or .npy, not out.txt")
 kc(two_inputs ARGS pair a b EXIT 1 LINE "error : one input at most, not also b")
-kc(start_beyond_rows ARGS order -s 4 ${KD}/four.txt EXIT 1
+kc(start_beyond_rows ARGS order -s 1,4 ${KD}/four.txt EXIT 1
    LINE "error : the start row 4 is not a row of a matrix of 4 rows")
+kc(start_repeated ARGS order -s 1,0,1 ${KD}/four.txt EXIT 1 LINE "error : the start row 1 is given twice")
 kc(missing_file ARGS order ${KD}/missing.npy EXIT 1 LINE "error : could not open file ${KD}/missing.npy for reading")
 kc(unreadable_file ARGS order ${KD} EXIT 1 LINE "error : could not read file ${KD}")
 kc(output_not_creatable ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt EXIT 1
