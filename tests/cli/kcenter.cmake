@@ -127,6 +127,11 @@ foreach(case ${NPY_CASES})
   endif()
   kc(npy_${file} ARGS order ${path} EXIT 1 LINE "${line}")
 endforeach()
+# Bytes of a header that would break the line or drive a terminal print escaped.
+kc(npy_descr_newline ARGS order ${KD}/descr_newline.npy EXIT 1
+   LINE "error : ${KD}/descr_newline.npy holds dtype '<f\\\\n8'${DTYPE_LINE}")
+kc(npy_descr_escape ARGS order ${KD}/descr_escape.npy EXIT 1
+   LINE "error : ${KD}/descr_escape.npy holds dtype '\\x1b[2J<f8'${DTYPE_LINE}")
 kc(npy_header_too_long ARGS order ${KD}/header_too_long.npy EXIT 1
    LINE "error : ${KD}/header_too_long.npy has a NumPy header of 16777216 bytes, more than 1048576")
 # Through a pipe: a header length is refused before it is read, and a shape

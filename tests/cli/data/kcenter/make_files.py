@@ -43,6 +43,10 @@ files = {
     "missing_key.npy": npy("{'descr': '<f8', 'fortran_order': False}", f8(c_order)),
     "bad_order.npy": npy(head("'<f8'", "(4, 2)", "1"), f8(c_order)),
     "big_endian.npy": npy(head("'>f8'", "(4, 2)"), struct.pack(">8d", *c_order)),
+    # A descr that continues its string on a second line, and one that
+    # holds a terminal's escape sequence: printed escaped, on one line.
+    "descr_newline.npy": npy(head("'<f\\\n8'", "(4, 2)"), f8(c_order)),
+    "descr_escape.npy": npy(head("'\x1b[2J<f8'", "(4, 2)"), f8(c_order)),
     "int64.npy": npy(head("'<i8'", "(4, 2)"), struct.pack("<8q", *[int(x) for x in c_order])),
     "complex.npy": npy(head("'<c16'", "(4, 1)"), f8(c_order)),
     # An object array is a pickle after the header; it must never be loaded.
