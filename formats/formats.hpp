@@ -40,6 +40,7 @@ void fmt_bytes_free(fmt_bytes* b);
 enum class fmt_status {
   ok,
   no_memory,
+  read_failed,
   too_large,          // more than 2147483647 rows or columns
   // picking columns (-c)
   no_column_named,    // text: the name
@@ -99,6 +100,9 @@ struct fmt_matrix {
 };
 
 void fmt_matrix_free(fmt_matrix* m);
+// The rows as row-major doubles into out (rows * cols of them): widened
+// exactly, transposed from column-major a block of rows at a time.
+void fmt_matrix_widen(const row_source* X, double* out);
 
 // -c's list: names or 0-based indices (a field of digits only), separated by
 // commas. False for an empty list or an empty item.
@@ -126,6 +130,10 @@ struct csv_options {
 // allowed; the other fields are not read. Every row has the first row's
 // number of fields; a field that starts with a quote is refused.
 bool csv_read(const char* text, int64_t len, const csv_options* o, fmt_matrix* out, fmt_error* err);
+// The same from fd, where it stands, after the head_len bytes of `head`
+// already taken from it, a piece at a time through one buffer.
+bool csv_read_fd(int fd, const char* head, int64_t head_len, const csv_options* o, fmt_matrix* out,
+                 fmt_error* err);
 
 // ---- PLY -----------------------------------------------------------------------
 

@@ -1,4 +1,5 @@
 // Matrices read by the format readers, and the columns -c picks.
+#include <algorithm>
 #include <cstring>
 
 #include "formats.hpp"
@@ -9,6 +10,28 @@ void fmt_matrix_free(fmt_matrix* m) {
   m->storage = nullptr;
   m->rows = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   m->names.clear();
+}
+
+void fmt_matrix_widen(const row_source* X, double* out) {
+  const int64_t rows = X->rows, cols = X->cols;
+  if (rows == 0 || cols == 0) return;
+  if ((rows == 1 || X->row_stride == cols) && (cols == 1 || X->col_stride == 1)) {
+    if (X->type == elem_type::f64) {
+      std::memcpy(out, X->data, static_cast<size_t>(rows * cols) * sizeof(double));
+    } else {
+      const float* in = static_cast<const float*>(X->data);
+      for (int64_t k = 0; k < rows * cols; ++k) out[k] = static_cast<double>(in[k]);
+    }
+    return;
+  }
+  // Any other layout a block of rows at a time, column by column within it,
+  // so that each column's run is read in order while the block stays in cache.
+  const int64_t block = 256;
+  for (int64_t i0 = 0; i0 < rows; i0 += block) {
+    const int64_t i1 = std::min(rows, i0 + block);
+    for (int64_t j = 0; j < cols; ++j)
+      for (int64_t i = i0; i < i1; ++i) out[i * cols + j] = rows_at(X, i, j);
+  }
 }
 
 bool fmt_pick_parse(const char* text, std::vector<std::string>* picks) {

@@ -427,10 +427,15 @@ bool ply_read(const char* bytes, int64_t len, const std::vector<std::string>* pi
         at += size_of(v.props[k].type);
       }
       const char* rec = w.p;
-      if (all_float) {
+      if (all_float && !w.big) {
+        float* o = static_cast<float*>(storage);
+        const int64_t* off = offset.data();
+        for (int64_t r = 0; r < count; ++r, rec += least)
+          for (int32_t c = 0; c < cols; ++c) std::memcpy(o++, rec + off[c], sizeof(float));
+      } else if (all_float) {
         float* o = static_cast<float*>(storage);
         for (int64_t r = 0; r < count; ++r, rec += least)
-          for (int32_t c = 0; c < cols; ++c) *o++ = load<float>(rec + offset[static_cast<size_t>(c)], w.big);
+          for (int32_t c = 0; c < cols; ++c) *o++ = load<float>(rec + offset[static_cast<size_t>(c)], true);
       } else {
         double* o = static_cast<double*>(storage);
         for (int64_t r = 0; r < count; ++r, rec += least)

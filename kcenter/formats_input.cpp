@@ -169,6 +169,26 @@ bool kcenter_load_bytes(const kcenter_args* a, kcenter_format f, fmt_bytes* byte
     return fail(err, kcenter_fault::no_memory_matrix, "", X.rows, X.cols);
   }
   in->widened = true;
-  for (int32_t i = 0; i < X.rows; ++i) rows_get(&X, i, in->m.data + static_cast<int64_t>(i) * X.cols);
+  fmt_matrix_widen(&X, in->m.data);
+  return true;
+}
+
+bool kcenter_load_csv(const kcenter_args* a, kcenter_format f, int fd, const char* head, int64_t n,
+                      const std::string& name, kcenter_input* in, kcenter_error* err) {
+  in->format = f;
+  std::vector<std::string> picks;
+  const bool picked = a->columns != nullptr && fmt_pick_parse(a->columns, &picks);
+  const csv_delimiter d = f == kcenter_format::table ? csv_delimiter::blanks
+                          : f == kcenter_format::tsv ? csv_delimiter::tab
+                                                     : csv_delimiter::detect;
+  const csv_options o{d, a->header, picked ? &picks : nullptr};
+  fmt_error e{};
+  if (!csv_read_fd(fd, head, n, &o, &in->rows, &e)) {
+    fmt_matrix_free(&in->rows);
+    if (e.status == fmt_status::read_failed) return fail(err, kcenter_fault::cannot_read, name == "standard input" ? name : "file " + name);
+    return refused(e, name, err);
+  }
+  const row_source& X = in->rows.rows;
+  in->m = mat{static_cast<double*>(const_cast<void*>(X.data)), X.rows, X.cols};
   return true;
 }

@@ -60,9 +60,12 @@ bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const st
 // Bytes enough to tell every format by its start.
 constexpr int64_t head_len = 8;
 
-// Any other format: the whole input in memory, then its reader.
+// Any other format: CSV and tables a piece at a time, the rest read whole
+// into memory, then its reader.
 bool load_whole(const kcenter_args* a, int fd, const char* head, int64_t n, const std::string& name,
                 const std::string& read_name, kcenter_input* in, kcenter_error* err) {
+  if (in->format == kcenter_format::csv || in->format == kcenter_format::tsv || in->format == kcenter_format::table)
+    return kcenter_load_csv(a, in->format, fd, head, n, name, in, err);
   fmt_bytes b;
   const fmt_read r = fmt_bytes_read(&b, fd, head, n);
   if (r == fmt_read::failed) return fail(err, kcenter_fault::cannot_read, read_name);

@@ -156,6 +156,10 @@ bool kcenter_check_options(const kcenter_args* a, kcenter_format f, kcenter_erro
 // in *bytes (taken over: released, or kept in in->bytes).
 bool kcenter_load_bytes(const kcenter_args* a, kcenter_format f, fmt_bytes* bytes, const std::string& name,
                         kcenter_input* in, kcenter_error* err);
+// Reads CSV, TSV or a table (f) from fd, after the n bytes of `head` already
+// taken from it, a piece at a time.
+bool kcenter_load_csv(const kcenter_args* a, kcenter_format f, int fd, const char* head, int64_t n,
+                      const std::string& name, kcenter_input* in, kcenter_error* err);
 
 // The line for a NumPy file refused with status s (not ok): always false,
 // with *err set. `name` is the file as given, `read_name` as the read

@@ -3,7 +3,10 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "formats.hpp"
 #include "internal.hpp"
@@ -143,6 +146,31 @@ TEST(CsvRead, RefusesWithLineAndColumn) {
     EXPECT_EQ(e.status, status) << picks[0];
     fmt_matrix_free(&m);
   }
+}
+
+TEST(CsvReadFd, APipeReadsAsTheWholeText) {
+  // More than one buffer, a line longer than one, and a head already taken.
+  std::string text = "a,b,c\n";
+  for (int i = 0; i < 150000; ++i) text += std::to_string(i) + ".25,-" + std::to_string(i) + ",1e-3\n";
+  text += std::string(3 << 20, ' ') + "1,2,3\n7,8,9";
+  fmt_matrix want, got;
+  fmt_error e = err_of();
+  ASSERT_TRUE(read_csv(text, &want, &e));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread writer([&] {
+    if (write(fds[1], text.data() + 4, text.size() - 4) < 0) std::abort();
+    close(fds[1]);
+  });
+  const csv_options o{csv_delimiter::detect, false, nullptr};
+  ASSERT_TRUE(csv_read_fd(fds[0], text.data(), 4, &o, &got, &e));
+  writer.join();
+  close(fds[0]);
+  ASSERT_EQ(got.rows.rows, 150002);
+  EXPECT_EQ(got.names, want.names);
+  EXPECT_EQ(std::memcmp(got.rows.data, want.rows.data, sizeof(double) * 3 * 150002), 0);
+  fmt_matrix_free(&want);
+  fmt_matrix_free(&got);
 }
 
 // ---- PLY --------------------------------------------------------------------------
