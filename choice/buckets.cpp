@@ -41,19 +41,14 @@ constexpr int32_t pruning_min_rows = 8 * bucket_rows;
 constexpr int32_t pruning_max_cols = 8;
 
 
-bool row_is_finite(const double* row, int32_t cols) {
-  for (int32_t j = 0; j < cols; ++j)
-    if (!std::isfinite(row[j])) return false;
-  return true;
-}
-
 }  // namespace
 
 struct bucket_engine {
   simd_level level;
   int32_t rows;             // rows of the matrix
   int32_t finite;           // rows without NaN or infinity: the positions
-  int32_t first_special;    // lowest row holding NaN or an infinity, or -1
+  special_rows specials;    // rows holding NaN or an infinity
+  int32_t* pos_of;          // the position of each finite row; made when first asked for
   int32_t buckets;          // bucket b holds positions [b * bucket_rows, ...)
   int32_t groups;           // group g holds buckets [g * group_buckets, ...)
   int32_t leaves;           // of the tournament tree: a power of two above buckets
@@ -68,7 +63,7 @@ struct bucket_engine {
   int32_t* visit;           // buckets a centre visits
   double* group_top;        // largest nearest distance in group g
   int32_t* group_visit;
-  candidate* tree;          // over the buckets, then the lowest special row
+  candidate* tree;          // over the buckets, then the lowest special row left
 };
 
 namespace {
@@ -103,14 +98,12 @@ int64_t carve_arrays(bucket_engine* e, int32_t rows, char* block) {
   return at;
 }
 
-// Lists the finite rows in e->row, in row order, and notes the first other.
-void list_finite_rows(bucket_engine* e, const mat* A) {
+// Lists the finite rows in e->row, in row order, and the others apart.
+bool list_finite_rows(bucket_engine* e, const mat* A) {
   e->finite = 0;
-  e->first_special = -1;
-  for (int32_t i = 0; i < A->rows; ++i) {
-    if (row_is_finite(A->data + int64_t{i} * A->cols, A->cols)) e->row[e->finite++] = i;
-    else if (e->first_special < 0) e->first_special = i;
-  }
+  for (int32_t i = 0; i < A->rows; ++i)
+    if (finite_row(A->data + int64_t{i} * A->cols, A->cols)) e->row[e->finite++] = i;
+  return special_rows_list(&e->specials, e->row, e->finite, 0, A->rows);
 }
 
 // Stable least-significant-digit radix sort of items by their upper 32 bits
@@ -257,7 +250,7 @@ void fill_tree(bucket_engine* e) {
   for (int32_t leaf = 0; leaf < e->leaves; ++leaf) {
     candidate c = none;
     if (leaf < e->buckets) c = {e->top[leaf], e->top_row[leaf]};
-    if (leaf == e->buckets && e->first_special >= 0) c = {no_distance, e->first_special};
+    if (leaf == e->buckets) c = special_rows_top(&e->specials);
     e->tree[e->leaves + leaf] = c;
   }
   tree_build(e);
@@ -289,7 +282,10 @@ bucket_engine* buckets_start(const mat* A, simd_level level) {
     return nullptr;
   }
   carve_arrays(e, A->rows, static_cast<char*>(e->block));
-  list_finite_rows(e, A);
+  if (!list_finite_rows(e, A)) {
+    buckets_end(e);
+    return nullptr;
+  }
   e->buckets = (e->finite + bucket_rows - 1) / bucket_rows;
   e->groups = (e->buckets + group_buckets - 1) / group_buckets;
   e->X = by_coord_alloc(e->finite, A->cols);
@@ -308,7 +304,7 @@ bucket_engine* buckets_start(const mat* A, simd_level level) {
 }
 
 choice_farthest buckets_fold(bucket_engine* e, const double* c) {
-  if (row_is_finite(c, e->X.cols)) {
+  if (finite_row(c, e->X.cols)) {
     // The buckets to visit: inside the groups that the centre may reach,
     // those it may reach. A group's box holds its buckets' boxes and its top
     // is their largest, so a group skipped holds no bucket to visit.
@@ -358,6 +354,26 @@ choice_farthest buckets_fold(bucket_engine* e, const double* c) {
 void buckets_nearest(const bucket_engine* e, double* nearest) {
   for (int32_t i = 0; i < e->rows; ++i) nearest[i] = no_distance;
   for (int32_t p = 0; p < e->finite; ++p) nearest[e->row[p]] = e->near[p];
+  for (int64_t t = 0; t < e->specials.count; ++t)
+    if (special_rows_dropped(&e->specials, t)) nearest[~e->specials.rows[t]] = 0.0;
+}
+
+double buckets_near(bucket_engine* e, int32_t row) {
+  const int64_t t = special_rows_find(&e->specials, row);
+  if (t >= 0) return special_rows_dropped(&e->specials, t) ? 0.0 : no_distance;
+  if (e->pos_of == nullptr) {
+    // Asked for only by orders given start rows: not made before.
+    e->pos_of = static_cast<int32_t*>(work_alloc(int64_t{e->rows} * static_cast<int64_t>(sizeof(int32_t))));
+    if (e->pos_of == nullptr) return -1.0;
+    for (int32_t p = 0; p < e->finite; ++p) e->pos_of[e->row[p]] = p;
+  }
+  return e->near[e->pos_of[row]];
+}
+
+void buckets_drop(bucket_engine* e, int32_t row) {
+  // A finite row folded in lies at 0.0 already; a special one leaves the list.
+  const int64_t t = special_rows_find(&e->specials, row);
+  if (t >= 0 && special_rows_drop(&e->specials, t)) tree_set(e, e->buckets, special_rows_top(&e->specials));
 }
 
 void buckets_end(bucket_engine* e) {
@@ -368,5 +384,7 @@ void buckets_end(bucket_engine* e) {
   by_coord_free(&e->group_lo);
   by_coord_free(&e->group_hi);
   work_free(e->block);
+  work_free(e->pos_of);
+  special_rows_free(&e->specials);
   delete e;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine.hpp"
+#include "order.hpp"
 #include "work.hpp"
 
 choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) {
@@ -18,6 +19,57 @@ choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) 
     if (nearest[i] > far.dist_sq) far = choice_farthest{nearest[i], i};
   }
   return far;
+}
+
+// ---- what the engines share -------------------------------------------------------
+
+bool finite_row(const double* x, int32_t d) {
+  for (int32_t j = 0; j < d; ++j)
+    if (!std::isfinite(x[j])) return false;
+  return true;
+}
+
+bool special_rows_list(special_rows* s, const int32_t* finite, int64_t nfinite, int32_t first,
+                       int32_t count) {
+  *s = special_rows{nullptr, count - nfinite, 0};
+  if (s->count == 0) return true;
+  s->rows = static_cast<int32_t*>(work_alloc(s->count * static_cast<int64_t>(sizeof(int32_t))));
+  if (s->rows == nullptr) return false;
+  int64_t t = 0, f = 0;
+  for (int32_t i = first; i < first + count; ++i) {
+    if (f < nfinite && finite[f] == i) ++f;
+    else s->rows[t++] = i;
+  }
+  return true;
+}
+
+void special_rows_free(special_rows* s) {
+  work_free(s->rows);
+  *s = special_rows{nullptr, 0, 0};
+}
+
+candidate special_rows_top(const special_rows* s) {
+  return s->next < s->count ? candidate{no_distance, s->rows[s->next]} : none;
+}
+
+int64_t special_rows_find(const special_rows* s, int32_t row) {
+  int64_t lo = 0, hi = s->count;
+  while (lo < hi) {
+    const int64_t mid = (lo + hi) / 2;
+    const int32_t r = s->rows[mid] < 0 ? ~s->rows[mid] : s->rows[mid];
+    if (r == row) return mid;
+    if (r < row) lo = mid + 1;
+    else hi = mid;
+  }
+  return -1;
+}
+
+bool special_rows_drop(special_rows* s, int64_t t) {
+  if (s->rows[t] < 0) return false;
+  s->rows[t] = ~s->rows[t];
+  if (t != s->next) return false;
+  while (s->next < s->count && s->rows[s->next] < 0) ++s->next;
+  return true;
 }
 
 // ---- one vector pass per centre ---------------------------------------------------
@@ -185,6 +237,35 @@ void choice_nearest(const choice* s, double* nearest) {
   }
 }
 
+double choice_near(choice* s, int64_t row) {
+  const int64_t local = row - s->first;
+  switch (s->path) {
+    case path_kind::buckets:
+      return buckets_near(s->buckets, static_cast<int32_t>(local));
+    case path_kind::groups:
+      return groups_near(s->groups, static_cast<int32_t>(row));
+    case path_kind::passes:
+      return s->passes.near[local];
+    default:
+      return s->near[local];
+  }
+}
+
+void choice_drop(choice* s, int64_t row) {
+  const int64_t local = row - s->first;
+  switch (s->path) {
+    case path_kind::buckets:
+      return buckets_drop(s->buckets, static_cast<int32_t>(local));
+    case path_kind::groups:
+      return groups_drop(s->groups, static_cast<int32_t>(row));
+    case path_kind::passes:
+      s->passes.near[local] = 0.0;
+      return;
+    default:
+      s->near[local] = 0.0;
+  }
+}
+
 const char* choice_path(const choice* s) {
   switch (s->path) {
     case path_kind::buckets:
@@ -207,21 +288,52 @@ void choice_end(choice* s) {
   delete s;
 }
 
+namespace {
+
+// One engine over every row of A, as greedy_centers runs it.
+struct run_folder {
+  const mat* A;
+  const choice_options* opt;
+  choice* engine;
+  int32_t* centres;
+  int64_t stored;
+};
+
+bool run_start(void* ctx, int64_t) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  r->engine = choice_start(r->A, 0, r->A->rows, r->opt);
+  return r->engine != nullptr;
+}
+
+choice_farthest run_fold(void* ctx, int32_t c) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  return choice_fold(r->engine, r->A->data + int64_t{c} * r->A->cols, c);
+}
+
+double run_near(void* ctx, int32_t row) { return choice_near(static_cast<run_folder*>(ctx)->engine, row); }
+void run_drop(void* ctx, int32_t row) { choice_drop(static_cast<run_folder*>(ctx)->engine, row); }
+
+void run_end(void* ctx) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  choice_end(r->engine);
+  r->engine = nullptr;
+}
+
+bool run_step(void* ctx, int64_t, int32_t row, double) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  r->centres[r->stored++] = row;
+  return true;
+}
+
+}  // namespace
+
 int64_t choice_run(const mat* A, int32_t k, int32_t* centres, const choice_options* opt) {
-  centres[0] = 0;
-  if (k == 1) return 1;
-  choice* s = choice_start(A, 0, A->rows, opt);
-  if (s == nullptr) return 0;
-  // Starts at row 0: when every row coincides with row 0, row 0 is chosen again.
-  int32_t next = 0;
-  int64_t m = 1;
-  while (m < k) {
-    const int32_t c = centres[m - 1];
-    const choice_farthest f = choice_fold(s, A->data + int64_t{c} * A->cols, c);
-    if (f.row >= 0) next = f.row;
-    centres[m++] = next;
-    if (next == centres[m - 2]) break;
-  }
-  choice_end(s);
-  return m;
+  run_folder r{A, opt, nullptr, centres, 0};
+  const order_folder by{A->rows, A->cols, &r, run_start, run_fold, run_near, run_drop, run_end};
+  const int32_t first = 0;
+  // greedy_centers' rules: from row 0, the last centre repeated at the end.
+  const order_rules rules{k, false, 0.0, &first, 1, true};
+  if (order_run(&by, &rules, run_step, &r) == order_end::no_memory) return 0;
+  if (A->cols == 0 && r.stored < k) centres[r.stored++] = 0;  // every row is row 0's point
+  return r.stored;
 }

@@ -55,6 +55,14 @@ choice_farthest choice_fold(choice* s, const double* c, int64_t c_row);
 // The nearest distances of the engine's rows, in row order, into
 // nearest[0 .. count - 1].
 void choice_nearest(const choice* s, double* nearest);
+// The nearest distance of row `row` of A (one of the engine's rows) now: the
+// start value until a fold lowers it, 0.0 once dropped; -1.0 when the
+// storage to look it up cannot be had.
+double choice_near(choice* s, int64_t row);
+// Row `row` of A (one of the engine's rows), already folded in, is never the
+// farthest row again: a row holding NaN or an infinity, which no fold comes
+// nearer to, is chosen once. A finite row folded in lies at 0.0 already.
+void choice_drop(choice* s, int64_t row);
 // How the engine folds now: "passes", "buckets", "groups", or "plain" (the
 // plain fold, when storage ran out part-way).
 const char* choice_path(const choice* s);

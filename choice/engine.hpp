@@ -23,6 +23,35 @@ inline bool farther(candidate a, candidate b) {
   return a.dist > b.dist || (a.dist == b.dist && a.dist > 0.0 && a.row < b.row);
 }
 
+// Whether the d coordinates at x are all finite: a row holding NaN or an
+// infinity lies at distance NaN or +inf from every point, itself included.
+bool finite_row(const double* x, int32_t d);
+
+// The rows that hold NaN or an infinity, in rising order. Their nearest
+// distance never leaves the start value, until the order drops them (once
+// chosen, they are not chosen again); the lowest not dropped stands for all
+// of them as a candidate for the farthest row.
+struct special_rows {
+  int32_t* rows;  // rising; a dropped row is kept as ~row
+  int64_t count;
+  int64_t next;   // the first not dropped; count when none is left
+};
+
+// The rows from first to first + count - 1 that are not among the nfinite
+// rows of `finite` (rising): the complement of the finite rows. False when
+// the list's storage cannot be had.
+bool special_rows_list(special_rows* s, const int32_t* finite, int64_t nfinite, int32_t first,
+                       int32_t count);
+void special_rows_free(special_rows* s);
+// The lowest special row not dropped, at the start value; none when none is left.
+candidate special_rows_top(const special_rows* s);
+// Where row lies in the list, or -1 when it is finite.
+int64_t special_rows_find(const special_rows* s, int32_t row);
+// Drops row t of the list (from special_rows_find); true when the top changed.
+bool special_rows_drop(special_rows* s, int64_t t);
+// Whether row t of the list was dropped.
+inline bool special_rows_dropped(const special_rows* s, int64_t t) { return s->rows[t] < 0; }
+
 // Every row laid out by coordinate, one vector pass per centre.
 struct pass_engine {
   by_coord X;
@@ -43,6 +72,11 @@ bool buckets_pay(int32_t rows, int32_t cols, int64_t centres);
 bucket_engine* buckets_start(const mat* A, simd_level level);
 choice_farthest buckets_fold(bucket_engine* e, const double* c);
 void buckets_nearest(const bucket_engine* e, double* nearest);
+// The nearest distance of the engine's row `row` now (0.0 once dropped);
+// -1.0 when the storage to look it up cannot be had.
+double buckets_near(bucket_engine* e, int32_t row);
+// Row `row`, once folded, is never the farthest again.
+void buckets_drop(bucket_engine* e, int32_t row);
 void buckets_end(bucket_engine* e);
 
 struct group_engine;
@@ -59,4 +93,9 @@ bool groups_fold(group_engine* e, const double* c, int64_t c_row, choice_farthes
 int64_t groups_visits(const group_engine* e);
 // The nearest distances of the engine's rows, in row order, into nearest[0 .. count - 1].
 void groups_nearest(const group_engine* e, double* nearest);
+// The nearest distance of row `row` of A now (0.0 once dropped); -1.0 when
+// the storage to look it up cannot be had.
+double groups_near(group_engine* e, int32_t row);
+// Row `row` of A, once folded, is never the farthest again.
+void groups_drop(group_engine* e, int32_t row);
 void groups_end(group_engine* e);

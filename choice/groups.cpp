@@ -83,12 +83,6 @@ constexpr int64_t layout_waste = 2;
 constexpr int64_t first_groups = 16384;
 
 
-bool is_finite(const double* x, int32_t d) {
-  for (int32_t j = 0; j < d; ++j)
-    if (!std::isfinite(x[j])) return false;
-  return true;
-}
-
 struct group {
   int64_t first;     // its rows' positions: pool[first, first + size)
   int32_t size;
@@ -150,7 +144,9 @@ struct group_engine {
   std::vector<double> copies;  // centres that are no row of A, row after row
   std::vector<candidate> tree;  // tournament over the groups' tops
   int32_t leaves = 0;
-  candidate special = none;     // the lowest row holding NaN or infinity
+  special_rows specials{nullptr, 0, 0};  // rows holding NaN or an infinity
+  std::vector<int32_t> pos_of;  // the position of each finite row, when asked for
+  bool pos_stale = true;        // ... and whether the layout has changed since
   // Groups a fold tests by their centres' distance (centres that are rows
   // of A, then copies), the distances, and the groups it visits.
   std::vector<int32_t> cand_rows, cand_groups, cand_copies, cand_copied, visit;
@@ -160,7 +156,10 @@ struct group_engine {
   int64_t window_rows = 0, window_lanes = 0;
   int32_t window_folds = 0;
 
-  ~group_engine() { by_tile_free(&X); }
+  ~group_engine() {
+    by_tile_free(&X);
+    special_rows_free(&specials);
+  }
 };
 
 namespace {
@@ -249,6 +248,7 @@ void relayout(group_engine& s) {
   for (int64_t p = 0; p < w; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = w;
   by_tile_fill(&s.X, s.x, s.row_of.get());
+  s.pos_stale = true;
 }
 
 // Computes the centre's distance to the rows of every group in s.visit,
@@ -334,7 +334,8 @@ void visit_groups(group_engine& s, const double* c) {
 
 choice_farthest farthest(const group_engine& s) {
   candidate best = s.tree[1];
-  if (farther(s.special, best)) best = s.special;
+  const candidate special = special_rows_top(&s.specials);
+  if (farther(special, best)) best = special;
   if (best.row == INT32_MAX) return {0.0, -1};
   return {best.dist, best.row};
 }
@@ -357,10 +358,9 @@ group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_leve
     s->four_f = 4.0 * (1.0 + eps);
     // The finite rows, in order, take the first positions.
     s->row_of.get(int64_t{count} + by_tile_rows);
-    for (int32_t i = first; i < first + count; ++i) {
-      if (is_finite(A->data + int64_t{i} * d, d)) s->row_of[s->finite++] = i;
-      else if (s->special.row == INT32_MAX) s->special = {no_distance, i};
-    }
+    for (int32_t i = first; i < first + count; ++i)
+      if (finite_row(A->data + int64_t{i} * d, d)) s->row_of[s->finite++] = i;
+    if (!special_rows_list(&s->specials, s->row_of.get(), s->finite, first, count)) return nullptr;
     s->X = by_tile_alloc(s->finite, d);
     if (s->X.x == nullptr) return nullptr;
     const int64_t lanes = s->X.tiles * by_tile_rows;
@@ -398,7 +398,7 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   group_engine& s = *sp;
   const int32_t d = s.d;
   s.visits = 0;
-  if (!is_finite(c, d)) {
+  if (!finite_row(c, d)) {
     // Its distance to every row is NaN or +inf: nothing changes.
     *out = farthest(s);
     return true;
@@ -501,6 +501,30 @@ int64_t groups_visits(const group_engine* s) { return s->visits; }
 void groups_nearest(const group_engine* s, double* nearest) {
   for (int32_t i = 0; i < s->count; ++i) nearest[i] = no_distance;
   for (int64_t p = 0; p < s->finite; ++p) nearest[s->row_of[p] - s->first] = s->near[p];
+  for (int64_t t = 0; t < s->specials.count; ++t)
+    if (special_rows_dropped(&s->specials, t)) nearest[~s->specials.rows[t] - s->first] = 0.0;
+}
+
+double groups_near(group_engine* s, int32_t row) {
+  const int64_t t = special_rows_find(&s->specials, row);
+  if (t >= 0) return special_rows_dropped(&s->specials, t) ? 0.0 : no_distance;
+  if (s->pos_stale) {
+    // Asked for only by orders given start rows: not kept up before.
+    try {
+      s->pos_of.resize(static_cast<size_t>(s->count));
+    } catch (const std::bad_alloc&) {
+      return -1.0;
+    }
+    for (int64_t p = 0; p < s->finite; ++p) s->pos_of[static_cast<size_t>(s->row_of[p] - s->first)] = static_cast<int32_t>(p);
+    s->pos_stale = false;
+  }
+  return s->near[s->pos_of[static_cast<size_t>(row - s->first)]];
+}
+
+void groups_drop(group_engine* s, int32_t row) {
+  // A finite row folded in lies at 0.0 already; a special one leaves the list.
+  const int64_t t = special_rows_find(&s->specials, row);
+  if (t >= 0) special_rows_drop(&s->specials, t);
 }
 
 void groups_end(group_engine* s) { delete s; }

@@ -53,7 +53,8 @@ struct job {
   int32_t cols;
   std::vector<int32_t> starts;  // the first row of each process, then total_rows
   // The order.
-  kcenter_team* team;
+  row_source share;             // rows as the team reads them
+  order_team* team;
   double* centre;               // the coordinates of centre_row
   int32_t centre_row;
   kcenter_sink sink;            // rank 0's
@@ -350,13 +351,14 @@ void fetch(job* j, int32_t row) {
   j->centre_row = row;
 }
 
-bool share_start(void* ctx, int32_t first, int64_t centres) {
+bool share_start(void* ctx, int64_t centres) {
   job* j = static_cast<job*>(ctx);
   j->centre = static_cast<double*>(work_alloc(int64_t{j->cols} * static_cast<int64_t>(sizeof(double))));
-  j->team = kcenter_team_start(&j->rows, j->a->threads, centres);
+  j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
+  j->team = order_team_start(&j->share, j->a->threads, centres);
   int ok = j->centre != nullptr && j->team != nullptr, all = 0;
   MPI_Allreduce(&ok, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (all) fetch(j, first);
+  j->centre_row = -1;
   return all != 0;
 }
 
@@ -368,20 +370,34 @@ choice_farthest share_fold(void* ctx, int32_t c) {
   if (c != j->centre_row) fetch(j, c);
   const int32_t first = j->starts[static_cast<size_t>(j->rank)];
   const int32_t local = owner(j, c) == j->rank ? c - first : -1;
-  const choice_farthest f = kcenter_team_fold(j->team, j->centre, local);
+  const choice_farthest f = order_team_fold(j->team, j->centre, local);
   struct {
     double value;
     int index;
   } in[2] = {{f.dist_sq, f.row >= 0 ? first + f.row : -1}, {j->write_failed ? 1.0 : 0.0, 0}}, out[2];
   MPI_Allreduce(in, out, 2, MPI_DOUBLE_INT, MPI_MAXLOC, MPI_COMM_WORLD);
-  if (out[1].value > 0.0) return choice_farthest{0.0, -1};
+  if (out[1].value > 0.0) return choice_farthest{0.0, -2};
   if (out[0].index >= 0) fetch(j, out[0].index);
   return choice_farthest{out[0].value, out[0].index};
 }
 
+// The owner of a row tells its nearest distance to every process.
+double share_near(void* ctx, int32_t row) {
+  job* j = static_cast<job*>(ctx);
+  const int from = owner(j, row);
+  double d = from == j->rank ? order_team_near(j->team, row - j->starts[static_cast<size_t>(j->rank)]) : 0.0;
+  MPI_Bcast(&d, 1, MPI_DOUBLE, from, MPI_COMM_WORLD);
+  return d;
+}
+
+void share_drop(void* ctx, int32_t row) {
+  job* j = static_cast<job*>(ctx);
+  if (owner(j, row) == j->rank) order_team_drop(j->team, row - j->starts[static_cast<size_t>(j->rank)]);
+}
+
 void share_end(void* ctx) {
   job* j = static_cast<job*>(ctx);
-  kcenter_team_end(j->team);
+  order_team_end(j->team);
   j->team = nullptr;
   work_free(j->centre);
   j->centre = nullptr;
@@ -400,8 +416,12 @@ int run(job* j) {
   // Every process must stop where the others stop.
   uint64_t r = 0;
   std::memcpy(&r, &a->radius, sizeof r);
-  if (!agree(j, same({a->k, a->start, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
-                      static_cast<int64_t>(r & 0xffffffffu)}),
+  std::vector<int64_t> given = {a->k, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
+                                static_cast<int64_t>(r & 0xffffffffu), static_cast<int64_t>(a->start.size())};
+  // The lists' lengths must agree before their rows are compared.
+  const bool agreed = same(given);
+  if (agreed) given.insert(given.end(), a->start.begin(), a->start.end());
+  if (!agree(j, agreed && same(given),
              "error : every process must be given the same -k, -r and -s"))
     return 1;
   if (!agree(j, threads_can_start(a->threads),
@@ -415,15 +435,18 @@ int run(job* j) {
   j->starts.assign(1, 0);
   for (int32_t c : counts) j->starts.push_back(j->starts.back() + c);
 
-  if (a->start >= j->total_rows && !(j->total_rows == 0 && a->start == 0)) {
+  const int32_t beyond = kcenter_start_beyond(a->start, j->total_rows);
+  if (beyond >= 0) {
     if (j->rank == 0)
-      say(kcenter_error_line(error(kcenter_fault::start_beyond_rows, "", a->start, j->total_rows), j->program));
+      say(kcenter_error_line(error(kcenter_fault::start_beyond_rows, "", beyond, j->total_rows), j->program));
     return 1;
   }
   kcenter_error err{};
   if (!agree(j, j->rank != 0 || kcenter_sink_open(&j->sink, a, &err), err)) return 1;
-  const kcenter_folder f{j->total_rows, j->cols, j, share_start, share_fold, share_end};
-  if (kcenter_order_by(&f, a, emit_on_rank0, j) == kcenter_end::no_memory) {
+  const order_folder f{j->total_rows, j->cols, j, share_start, share_fold, share_near, share_drop, share_end};
+  const std::vector<int32_t> start = kcenter_start_rows(a, j->total_rows);
+  const order_rules rules = kcenter_rules(a, start);
+  if (order_run(&f, &rules, emit_on_rank0, j) == order_end::no_memory) {
     if (j->rank == 0) {
       kcenter_sink_abandon(&j->sink);
       say(kcenter_error_line(error(kcenter_fault::no_memory_search, "", j->total_rows, j->cols), j->program));

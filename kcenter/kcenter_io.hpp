@@ -8,14 +8,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "choice.hpp"
 #include "formats.hpp"
+#include "order.hpp"
 #include "pair_search.hpp"
 #include "matvec.hpp"
 #include "npy.hpp"
 
-enum class kcenter_command { none, order, pair };
+enum class kcenter_command { none, order, pair, assign };
 
 // The input's format: automatic chooses by the first bytes (.npy, .npz, PLY),
 // then by the name's ending (.csv, .tsv, .ply, .npz), else the matrix text.
@@ -28,7 +30,7 @@ struct kcenter_args {
   int64_t k;            // -k: at most k steps; -1 for no limit
   bool has_radius;      // -r given
   double radius;        // -r: a distance, 0 or more (inf allowed)
-  int32_t start;        // -s: the first row of the order
+  std::vector<int32_t> start;  // -s: the first rows of the order, in order (none: row 0)
   int32_t threads;      // -t
   const char* output;   // -o, or null for CSV on standard output
   const char* input;    // the input file, or null for standard input ("-" too)
@@ -70,6 +72,7 @@ enum class kcenter_fault {
   npy_too_large,
   npy_data_size,
   start_beyond_rows,
+  start_repeated,
   no_memory_search,
   cannot_create_output,
   cannot_write_output,
@@ -169,57 +172,33 @@ bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& nam
 
 // ---- the drivers ---------------------------------------------------------------
 
-// Whether a squared distance lies within distance r: d <= r * r exactly (the
-// product unrounded), never for no_distance (a row no centre has reached).
-bool kcenter_within(double d, double r);
-
 // Receives the steps of an order in turn; false stops the order.
 using kcenter_emit = bool (*)(void* ctx, int64_t step, int32_t row, double dist_sq);
 
 enum class kcenter_end { done, no_memory, emit_failed };
 
-// The fold-and-pick of each step, over whatever holds the rows: one
-// matrix on a team of threads, or each process's share of the rows.
-struct kcenter_folder {
-  int32_t rows;  // of the whole matrix
-  int32_t cols;
-  void* ctx;
-  // Readies the engines for about `centres` folds, the first of row `first`;
-  // false when their storage cannot be had.
-  bool (*start)(void* ctx, int32_t first, int64_t centres);
-  // Folds row c in (the first row, then always the row the last fold
-  // returned) and returns the farthest row of all, the lowest among equals:
-  // row -1 when every row lies on a centre, or when the order must stop.
-  choice_farthest (*fold)(void* ctx, int32_t c);
-  void (*end)(void* ctx);
-};
-
-// The order of kcenter_order over any folder: every rule of the order is
-// here, and only the folds differ.
-kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx);
-
-// The rows of A on a team of up to `threads` threads, one engine each on
-// contiguous shards: a fold gives the farthest row of A (the lowest among
-// equals), whatever the number of shards. Null when storage cannot be had.
-struct kcenter_team;
-kcenter_team* kcenter_team_start(const mat* A, int32_t threads, int64_t centres);
-// Folds the point c (A->cols doubles) in; c_row is the row of A it is, or -1
-// when it is no row of A. The answer is the same either way.
-choice_farthest kcenter_team_fold(kcenter_team* t, const double* c, int32_t c_row);
-void kcenter_team_end(kcenter_team* t);
-
-// The farthest-first order from row a->start (below A->rows, or 0 when there
-// are none): step 0 is the start row with dist_sq +inf, and each later step
-// the row farthest from the rows before it, with that squared distance. It
-// ends when every row lies on a centre, after a->k steps, once every row lies
-// within a->radius of a centre, or, without -k, when a step would repeat the
-// step before it (a row holding NaN, which nothing ever comes nearer to).
+// The farthest-first order of A by the rules of kcenter order (from row
+// a->start, at most a->k steps, down to a->radius), through the library's
+// order: every row given at most once.
 kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
-// The farthest pair: the largest squared distance, the lowest (i, j) among
-// equals, NaN never counted. When no pair lies a positive distance apart it
-// is the first pair at distance 0, i.e. the first two rows with only finite
-// coordinates; i = j = -1 when there is no such pair either.
+// The start rows of an order of a matrix of `rows` rows: those given, or
+// row 0 (none when there are no rows).
+std::vector<int32_t> kcenter_start_rows(const kcenter_args* a, int32_t rows);
+// The first start row that is no row of a matrix of `rows` rows, or -1.
+int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows);
+// The order's rules as the shared loop takes them; `start` must outlive them.
+order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start);
+
+// Each row's nearest step of the order by a's rules (the lowest step among
+// equals), through `each(row, centre row or -1, dist_sq)`; false when the
+// search's storage cannot be had, or `each` failed (*wrote false).
+bool kcenter_assign(const mat* A, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
+                                                                      double dist_sq),
+                    void* ctx, bool* wrote);
+
+// The farthest pair, as the library finds it; i = j = -1 when there is none,
+// i = -2 when the search's storage cannot be had.
 farthest kcenter_pair(const mat* A, int32_t threads);
 
 // ---- the output -----------------------------------------------------------------
@@ -232,7 +211,9 @@ struct kcenter_sink {
   const char* path;     // -o, or null for standard output
   std::string temp;     // the file being written
   bool npy;
-  bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
+  bool pair;            // fields i, j, dist_sq (assign: row, centre, dist_sq); else row, dist_sq
+                        // (CSV: step, row, dist_sq)
+  bool assign;
   bool header_done;     // the CSV header line is out
   int64_t count;        // records written
   size_t header_len;    // bytes of the .npy header
@@ -242,6 +223,8 @@ struct kcenter_sink {
 bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
+// One row of an assignment: the row, its centre's row (-1 for none), the distance.
+bool kcenter_sink_assign(kcenter_sink* s, int32_t row, int64_t centre, double dist_sq);
 // Completes the output (the .npy header's count, the rename); false with
 // *err set when anything failed to be written.
 bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err);

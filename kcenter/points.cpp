@@ -135,8 +135,9 @@ bool write_npy(FILE* f, const kcenter_input* in, const chosen& c) {
 bool kcenter_run_points(const kcenter_args* a, const kcenter_input* in, kcenter_error* err) {
   const mat* A = &in->m;
   const bool order = a->command == kcenter_command::order;
-  if (order && a->start >= A->rows && !(A->rows == 0 && a->start == 0)) {
-    *err = kcenter_error{kcenter_fault::start_beyond_rows, "", "", a->start, A->rows};
+  const int32_t beyond = order ? kcenter_start_beyond(a->start, A->rows) : -1;
+  if (beyond >= 0) {
+    *err = kcenter_error{kcenter_fault::start_beyond_rows, "", "", beyond, A->rows};
     return false;
   }
   chosen c{nullptr, 0, 0, false};
@@ -149,10 +150,11 @@ bool kcenter_run_points(const kcenter_args* a, const kcenter_input* in, kcenter_
     }
   } else {
     const farthest f = kcenter_pair(A, a->threads);
+    c.no_memory = f.i == -2;
     if (f.i >= 0) {
       collect(&c, 0, f.i, 0.0);
       collect(&c, 1, f.j, 0.0);
-    } else {
+    } else if (f.i != -2) {
       no_pair_line = A->rows < 2 ? "no pair : fewer than two rows" : "no pair : no distance between two rows is a number";
     }
     if (c.no_memory) {
