@@ -272,7 +272,8 @@ static const char assign_help[] =
     "rows listed assigns to exactly those rows.\n"
     "\n"
     "  -k K, -r R, -s ROWS, -t T   as for kcenter order\n"
-    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n";
+    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n"
+    "  --format, --header, -c, -a: see kcenter --help\n";
 
 const char* kcenter_help(kcenter_command c) {
   switch (c) {

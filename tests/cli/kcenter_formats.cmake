@@ -72,3 +72,15 @@ kc_text(ply_cut ply "${PLY_HEAD}1 0\n" " ends inside its vertex element" -c x)
 kc_text(ply_after_text ply "${PLY_HEAD}1 0\n2 0\n3\n" " line 9: text after the last element" -c x)
 kc_text(ply_value ply "${PLY_HEAD}1 0\n2x 0\n" " line 8: 2x is not a value of type float" -c x)
 kc_text(ply_list_count ply "${PLY_HEAD}1 0\n2 -1\n" " has a list of a negative count in its vertex element" -c x)
+
+# Under valgrind: the PLY walk and its vertices written again, a deflated
+# archive, CSV a piece at a time, and a PLY refused after its walk.
+if(COMMAND memcheck_case)
+  memcheck_case(kcenter.points_ply PROGRAM kcenter ARGS order --points -o ${KC_OUT}/memcheck.ply ${KD}/four_ascii.ply
+                EXIT 0 MATCH "")
+  memcheck_case(kcenter.npz_deflated PROGRAM kcenter ARGS pair ${KD}/four_deflated.npz EXIT 0 MATCH "i,j,dist_sq\n1,3,34\n")
+  memcheck_case(kcenter.csv_stdin PROGRAM kcenter ARGS order -k 2 --format csv EXIT 0 INPUT kcenter/four.csv
+                MATCH "step,row,dist_sq\n0,0,inf\n1,1,25\n")
+  memcheck_case(kcenter.ply_refused PROGRAM kcenter ARGS order -c y,x ${KD}/four_le_long.ply EXIT 1
+                LINE "error : ${KD}/four_le_long.ply holds 2 bytes after its last element")
+endif()
