@@ -129,7 +129,7 @@ int32_t share_edge(int64_t rows, int r, int P) { return static_cast<int32_t>(row
 // regular file) and hands every process its rows.
 bool load_on_rank0(job* j) {
   kcenter_error err{};
-  const bool ok = j->rank != 0 || kcenter_load(j->a->input, &j->whole, &err);
+  const bool ok = j->rank != 0 || kcenter_load(j->a, &j->whole, &err);
   if (!agree(j, ok, err)) return false;
   int32_t shape[2] = {j->whole.m.rows, j->whole.m.cols};
   MPI_Bcast(shape, 2, MPI_INT, 0, MPI_COMM_WORLD);
@@ -218,7 +218,11 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name, uint6
   work_free(probe);
   if (!agree(j, ok, error(kcenter_fault::no_memory_matrix, "", rows, cols))) return text_window_close(&w), false;
   if (elements == 0) {
-    // No number to read: the rows are shared out by count.
+    // No number to read, and none may follow the shape: the rows are shared out by count.
+    bool more = false;
+    ok = text_number_at(&w, shape.body, &more);
+    if (!agree(j, ok, reader_error(w, kcenter_fault::text_body))) return text_window_close(&w), false;
+    if (!agree(j, !more, error(kcenter_fault::text_trailing, "", rows, cols))) return text_window_close(&w), false;
     const int32_t first = share_edge(rows, j->rank, j->size);
     mat_malloc(&j->owned, share_edge(rows, j->rank + 1, j->size) - first, shape.cols);
     j->rows = j->owned;
@@ -247,9 +251,12 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name, uint6
     if (!stopped) good += counts[q];
     stopped = stopped || all[2 * q + 1] != 0;
   }
-  if (good < elements) {
+  if (good != elements) {
+    // Too few numbers, or more after the last element (one scan would read the next).
     work_free(range.values);
-    if (j->rank == 0) say(kcenter_error_line(error(kcenter_fault::text_body), j->program));
+    const kcenter_error e = good < elements ? error(kcenter_fault::text_body)
+                                            : error(kcenter_fault::text_trailing, "", rows, cols);
+    if (j->rank == 0) say(kcenter_error_line(e, j->program));
     return false;
   }
 
@@ -329,13 +336,15 @@ bool sample_of(int fd, int64_t size, uint64_t* hash) {
   return true;
 }
 
-bool starts_npy(int fd, bool* npy) {
-  char head[6];
+// The format of the file, told from its first bytes and name; false when
+// they cannot be read.
+bool format_of(const kcenter_args* a, int fd, kcenter_format* format) {
+  char head[8];
   ssize_t got;
   do {
     got = ::pread(fd, head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
-  *npy = got == 6 && std::memcmp(head, npy_magic, 6) == 0;
+  *format = kcenter_detect(a, head, got < 0 ? 0 : got);
   return got >= 0;
 }
 
@@ -349,12 +358,19 @@ bool load(job* j) {
   const std::string name = a->input != nullptr ? a->input : "";
   kcenter_error err{};
   bool ok = true;
+  // Formats other than .npy and the matrix text are read whole by rank 0 too.
   int regular = 0;
+  kcenter_format format = kcenter_format::text;
+  bool read_head = true;
   if (a->input != nullptr) {
     fd = ::open(a->input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) ok = false, err = error(kcenter_fault::cannot_open, name);
     else if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
     else regular = S_ISREG(st.st_mode) ? 1 : 0;
+    if (regular) {
+      read_head = format_of(a, fd, &format);
+      if (read_head && format != kcenter_format::npy && format != kcenter_format::text) regular = 0;
+    }
   }
   MPI_Bcast(&regular, 1, MPI_INT, 0, MPI_COMM_WORLD);
   if (!regular) {
@@ -363,10 +379,11 @@ bool load(job* j) {
   }
   if (ok && a->input == nullptr) ok = false, err = error(kcenter_fault::cannot_read, "standard input");
   else if (ok && !S_ISREG(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
-  bool npy = false;
+  else if (ok && !read_head) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
+  else if (ok) ok = kcenter_check_options(a, format, &err);
+  const bool npy = format == kcenter_format::npy;
   uint64_t sample = 0;
-  if (ok && (!starts_npy(fd, &npy) || !sample_of(fd, st.st_size, &sample)))
-    ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
+  if (ok && !sample_of(fd, st.st_size, &sample)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
   if (!agree(j, ok, err) ||
       !agree(j, same({npy ? 1 : 0}), "error : every process must read a matrix of the same shape")) {
     if (fd >= 0) ::close(fd);
@@ -524,7 +541,8 @@ int kcenter_on_processes(const kcenter_args* a, const kcenter_error* refused, co
   if (agree(&j, parsed, parsed ? std::string() : kcenter_error_line(*refused, program)) &&
       agree(&j, same({static_cast<int64_t>(a->command), a->help ? 1 : 0}),
             "error : every process must be given the same command")) {
-    if (a->command == kcenter_command::order && !a->help) {
+    // --points is written from the whole matrix: rank 0's alone too.
+    if (a->command == kcenter_command::order && !a->help && !a->points) {
       status = run(&j);
     } else {
       // Rank 0's alone; the others wait for it in MPI_Finalize.

@@ -11,12 +11,17 @@
 #include <vector>
 
 #include "choice.hpp"
+#include "formats.hpp"
 #include "order.hpp"
 #include "pair_search.hpp"
 #include "matvec.hpp"
 #include "npy.hpp"
 
 enum class kcenter_command { none, order, pair, assign };
+
+// The input's format: automatic chooses by the first bytes (.npy, .npz, PLY),
+// then by the name's ending (.csv, .tsv, .ply, .npz), else the matrix text.
+enum class kcenter_format { automatic, text, table, csv, tsv, ply, npy, npz };
 
 // The parsed command line.
 struct kcenter_args {
@@ -29,6 +34,11 @@ struct kcenter_args {
   int32_t threads;      // -t
   const char* output;   // -o, or null for CSV on standard output
   const char* input;    // the input file, or null for standard input ("-" too)
+  kcenter_format format = kcenter_format::automatic;  // --format
+  bool header = false;             // --header: a CSV's or table's first row names the columns
+  const char* columns = nullptr;   // -c / --columns: the columns (CSV, table) or vertex properties (PLY) to read
+  const char* array = nullptr;     // -a: the array of a .npz archive
+  bool points = false;             // --points: write the chosen rows themselves
 };
 
 // Every failure, one per line of the error table (kcenter_error_line).
@@ -70,6 +80,36 @@ enum class kcenter_fault {
   output_not_regular,
   output_read_only,
   cannot_write_output,
+  // formats beside the matrix text and .npy
+  bad_format,
+  bad_columns,
+  option_not_for_format,
+  bad_points_output_name,
+  points_ply_output,
+  text_trailing,
+  unnamed_column,
+  no_column_named,
+  no_column_index,
+  column_twice,
+  name_twice,
+  csv_ragged,
+  csv_empty,
+  csv_quoted,
+  csv_not_number,
+  ply_not_ply,
+  ply_header,
+  ply_no_vertex,
+  ply_list_column,
+  ply_cut,
+  ply_after_bytes,
+  ply_after_text,
+  ply_value,
+  ply_list_count,
+  npz_archive,
+  npz_no_array,
+  npz_many,
+  npz_no_such_array,
+  not_npy,
 };
 
 struct kcenter_error {
@@ -99,16 +139,37 @@ const char* kcenter_help(kcenter_command c);
 // ---- the input ------------------------------------------------------------------
 
 struct kcenter_input {
-  mat m;           // the matrix: owned text storage, or a view of npy
+  mat m;           // the matrix: owned text storage, or a view of npy or rows
   npy_file npy;
   bool from_npy;
+  kcenter_format format;  // the format read
+  // CSV, tables, PLY and .npz: the rows in the type the file stores them in
+  // (float32 kept), and m a view of them when they are row-major doubles,
+  // else storage of its own (`widened`).
+  fmt_matrix rows;
+  bool widened;
+  fmt_bytes bytes;  // a PLY file's bytes, kept for --points -o OUT.ply
+  ply_file ply;
 };
 
-// Reads the matrix from the file `path` (null or "-": standard input): a
-// NumPy file when it starts with the .npy magic bytes, else the matrix text
-// format. False with *err set when it cannot; nothing is then held.
-bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err);
+// Reads the matrix from the file a->input (null: standard input) in the
+// format kcenter_detect chooses. False with *err set when it cannot;
+// nothing is then held.
+bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err);
 void kcenter_unload(kcenter_input* in);
+
+// The format of the input a->input whose first n bytes are `head`.
+kcenter_format kcenter_detect(const kcenter_args* a, const char* head, int64_t n);
+// Refuses the options that do not apply to format f (-c, -a, --header).
+bool kcenter_check_options(const kcenter_args* a, kcenter_format f, kcenter_error* err);
+// Reads a format other than the matrix text and .npy from the whole input
+// in *bytes (taken over: released, or kept in in->bytes).
+bool kcenter_load_bytes(const kcenter_args* a, kcenter_format f, fmt_bytes* bytes, const std::string& name,
+                        kcenter_input* in, kcenter_error* err);
+// Reads CSV, TSV or a table (f) from fd, after the n bytes of `head` already
+// taken from it, a piece at a time.
+bool kcenter_load_csv(const kcenter_args* a, kcenter_format f, int fd, const char* head, int64_t n,
+                      const std::string& name, kcenter_input* in, kcenter_error* err);
 
 // The line for a NumPy file refused with status s (not ok): always false,
 // with *err set. `name` is the file as given, `read_name` as the read
@@ -167,6 +228,7 @@ struct kcenter_sink {
   bool header_done;     // the CSV header line is out
   int64_t count;        // records written
   size_t header_len;    // bytes of the .npy header
+  bool raw;             // --points: the caller writes every byte, headers included
 };
 
 // Opens the output. An OUT that exists must be a regular file (or a link
@@ -186,3 +248,12 @@ void kcenter_sink_abandon(kcenter_sink* s);
 // The whole run of a command on a loaded matrix: checks the start row, opens
 // the output, runs the driver, writes. Prints the no-pair line itself.
 bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err);
+
+// ---- the chosen rows themselves (--points) ----------------------------------------
+
+// The run of a command that writes the rows it chooses rather than their
+// indices: CSV (a header of the column names, then each value as the
+// shortest text that reads back as the same double), a 2-D .npy of the
+// input's element type, or, from a PLY input, a PLY file of those vertices
+// with every property. Prints the no-pair line itself.
+bool kcenter_run_points(const kcenter_args* a, const kcenter_input* in, kcenter_error* err);

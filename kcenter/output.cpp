@@ -156,6 +156,7 @@ bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* er
   s->header_done = false;
   s->count = 0;
   s->header_len = 0;
+  s->raw = a->points;
   if (s->path == nullptr) {
     // Standard output gets its header with the first line, so that a failure
     // before it leaves only the error line there.
@@ -201,7 +202,7 @@ bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* er
     return refuse(kcenter_fault::cannot_create_output);
   }
   std::setvbuf(s->f, nullptr, _IOFBF, 1 << 20);
-  if (!write_header(s)) {
+  if (!s->raw && !write_header(s)) {
     kcenter_sink_abandon(s);
     *err = kcenter_error{kcenter_fault::cannot_write_output, write_name(s), "", 0, 0};
     return false;
@@ -232,8 +233,8 @@ bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err) {
   bool ok = true;
   // An order of no steps still gets its header; a missing pair gets none on
   // standard output, where the no-pair line stands instead.
-  if (!s->npy && !s->header_done && !(s->pair && !s->assign && s->path == nullptr)) ok = write_header(s);
-  if (s->npy && ok) {
+  if (!s->raw && !s->npy && !s->header_done && !(s->pair && !s->assign && s->path == nullptr)) ok = write_header(s);
+  if (!s->raw && s->npy && ok) {
     // The header's length does not depend on the count: it is rewritten in place.
     const size_t written = s->header_len;
     ok = std::fseek(s->f, 0, SEEK_SET) == 0 && write_header(s) && s->header_len == written;

@@ -97,6 +97,22 @@ void npy_free(npy_file* f);
 // data_bytes, checking each in the order of the statuses above.
 npy_status npy_parse_header(const char* text, size_t len, npy_header* h);
 
+// What any header says, for readers of arrays other than matrices of floats
+// (3-D batches, 1-D integers, the members of .npz archives).
+inline constexpr int32_t npy_dict_dims = 4;
+struct npy_dict {
+  char descr[48];   // descr's literal as written (cut short), for messages
+  char type[8];     // descr's string when it is one of up to 7 characters ("<f8"), else ""
+  bool fortran_order;
+  int32_t ndim;     // numbers in the shape
+  int64_t shape[npy_dict_dims];  // the first of them; -1 for one beyond 2^63 - 1
+};
+
+// Parses the header text as npy_parse_header does, up to the shape being a
+// tuple of whole numbers (bad_header, bad_keys, bad_order, bad_shape); the
+// dtype and the number of dimensions are the caller's to judge.
+npy_status npy_parse_dict(const char* text, size_t len, npy_dict* d);
+
 // ---- writing ----------------------------------------------------------------
 
 enum class npy_type { i8, f8 };  // '<i8' and '<f8'

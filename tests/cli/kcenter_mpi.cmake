@@ -119,3 +119,11 @@ cli_case(kcenter.processes.bad_k_on_rank1 PROGRAM kcenter ARGS order -k 0 ${KD}/
 cli_case(kcenter.processes.other_command PROGRAM kcenter ARGS pair ${KD}/four.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must be given the same command")
+# Other formats are read by rank 0 and scattered; --points runs on rank 0
+# alone; numbers after the shape are refused however the text is cut.
+file(WRITE ${KC_MPI_OUT}/no_shape_line.txt "0 0 0\n1 1 1\n3 4 5\n")
+file(WRITE ${KC_MPI_OUT}/one_row_more.txt "2 2\n1 2\n3 4\n5 6\n")
+same_on_processes(other_formats STATUS 0 ARGS order -k 3 FILES ${KD}/four.csv ${KD}/four_be.ply ${KD}/four_deflated.npz)
+same_on_processes(points STATUS 0 ARGS order --points ${KD}/four_ascii.ply PROCS 2)
+same_on_processes(numbers_after_shape STATUS 1 ARGS order FILES ${KC_MPI_OUT}/no_shape_line.txt
+                  ${KC_MPI_OUT}/one_row_more.txt PROCS 2 3)

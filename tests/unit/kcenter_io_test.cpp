@@ -69,9 +69,11 @@ TEST(KcenterLoad, FileCutShortWhileReadIsOneLine) {
   header.resize(117, ' ');
   write_file(cut_path, std::string("\x93NUMPY\x01\x00\x76\x00", 10) + header + "\n" + std::string(65536, '\0'));
   npy_before_copy = cut_to_header;
+  kcenter_args a = order_to(nullptr);
+  a.input = cut_path.c_str();
   kcenter_input in;
   kcenter_error e;
-  const bool ok = kcenter_load(cut_path.c_str(), &in, &e);
+  const bool ok = kcenter_load(&a, &in, &e);
   npy_before_copy = nullptr;
   ASSERT_FALSE(ok);
   EXPECT_EQ(kcenter_error_line(e, "kcenter"), "error : " + cut_path + " changed while it was read");

@@ -288,7 +288,8 @@ TEST(KcenterLoad, PipesCarryNumPyOrText) {
     close(fds[0]);
     kcenter_input in;
     kcenter_error e;
-    const bool ok = kcenter_load(nullptr, &in, &e);
+    const kcenter_args a{};
+    const bool ok = kcenter_load(&a, &in, &e);
     writer.join();
     dup2(saved, 0);
     close(saved);
