@@ -84,7 +84,19 @@ bool refused(const fmt_error& e, const std::string& name, kcenter_error* err) {
       f.data_found = e.npy_found;
       return kcenter_npy_refusal(e.npy, &f, member, "file " + name, err);
     }
-    default: break;  // the readers of batches and whole numbers are not kcenter's input
+    // The files of whole numbers (start rows, lengths) and batches.
+    case fmt_status::npy: {
+      npy_file f{};
+      f.h = e.npy_h;
+      f.data_found = e.npy_found;
+      if (e.npy == npy_status::not_npy) return fail(err, kcenter_fault::not_npy, name);
+      return kcenter_npy_refusal(e.npy, &f, name, "file " + name, err);
+    }
+    case fmt_status::npy_dtype: return fail(err, kcenter_fault::list_dtype, name, 0, 0, e.text);
+    case fmt_status::npy_dims: return fail(err, kcenter_fault::list_dims, name, e.line, e.column);
+    case fmt_status::npy_value: return fail(err, kcenter_fault::list_value, name, e.line, 0, e.text);
+    case fmt_status::whole_not_number: return fail(err, kcenter_fault::list_not_number, name, e.line, 0, e.text);
+    default: break;
   }
   return fail(err, kcenter_fault::cannot_read, name);
 }
@@ -103,6 +115,10 @@ kcenter_format kcenter_detect(const kcenter_args* a, const char* head, int64_t n
   if (named(a->input, ".ply")) return kcenter_format::ply;
   if (named(a->input, ".npz")) return kcenter_format::npz;
   return kcenter_format::text;
+}
+
+bool kcenter_format_refusal(const fmt_error& e, const std::string& name, kcenter_error* err) {
+  return refused(e, name, err);
 }
 
 bool kcenter_check_options(const kcenter_args* a, kcenter_format f, kcenter_error* err) {

@@ -33,7 +33,7 @@ static int run_alone(const kcenter_args* args, const char* program) {
 int main(int argc, char** argv) {
   kcenter_args args;
   kcenter_error err;
-  const bool parsed = kcenter_parse_args(argc, argv, &args, &err);
+  const bool parsed = kcenter_parse_args(argc, argv, &args, &err) && (args.help || kcenter_read_lists(&args, &err));
   // Started by mpirun, the processes agree on the command line before any of
   // them ends, and the order is shared out among them.
   int rank = 0;

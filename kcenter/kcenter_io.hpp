@@ -39,6 +39,9 @@ struct kcenter_args {
   const char* columns = nullptr;   // -c / --columns: the columns (CSV, table) or vertex properties (PLY) to read
   const char* array = nullptr;     // -a: the array of a .npz archive
   bool points = false;             // --points: write the chosen rows themselves
+  const char* start_file = nullptr;    // -S: the start rows, from a file
+  const char* lengths_file = nullptr;  // --lengths: the rows of each item of a batch, from a file
+  std::vector<int64_t> lengths = {};   // ... as read
 };
 
 // Every failure, one per line of the error table (kcenter_error_line).
@@ -75,6 +78,11 @@ enum class kcenter_fault {
   input_changed,
   start_beyond_rows,
   start_repeated,
+  start_both,
+  list_dtype,
+  list_dims,
+  list_value,
+  list_not_number,
   no_memory_search,
   cannot_create_output,
   output_not_regular,
@@ -160,6 +168,11 @@ void kcenter_unload(kcenter_input* in);
 
 // The format of the input a->input whose first n bytes are `head`.
 kcenter_format kcenter_detect(const kcenter_args* a, const char* head, int64_t n);
+// A reader's refusal as the line about the file `name`: always false.
+bool kcenter_format_refusal(const fmt_error& e, const std::string& name, kcenter_error* err);
+// Reads the files the command line names besides the input: the start rows
+// of -S (into a->start) and the lengths of --lengths. False with *err set.
+bool kcenter_read_lists(kcenter_args* a, kcenter_error* err);
 // Refuses the options that do not apply to format f (-c, -a, --header).
 bool kcenter_check_options(const kcenter_args* a, kcenter_format f, kcenter_error* err);
 // Reads a format other than the matrix text and .npy from the whole input

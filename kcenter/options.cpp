@@ -82,7 +82,9 @@ bool start_rows(const char* s, std::vector<int32_t>* out, kcenter_error* err) {
 }  // namespace
 
 bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err) {
-  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, {}, 1, nullptr, nullptr};
+  *a = kcenter_args{};
+  a->k = -1;
+  a->threads = 1;
   if (argc < 2) return fail(err, kcenter_fault::usage);
   const char* cmd = argv[1];
   if (!std::strcmp(cmd, "-h") || !std::strcmp(cmd, "--help")) {
@@ -130,11 +132,17 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
       }
       const char* eq = std::strchr(arg, '=');
       const std::string name = eq != nullptr ? std::string(arg, eq) : std::string(arg);
-      if (name != "--format" && name != "--columns") return fail(err, kcenter_fault::unknown_option, name.c_str(), cmd);
+      const bool known = name == "--format" || name == "--columns" ||
+                         (a->command == kcenter_command::order && name == "--lengths");
+      if (!known) return fail(err, kcenter_fault::unknown_option, name.c_str(), cmd);
       const char* value = eq != nullptr ? eq + 1 : (i + 1 < argc ? argv[++i] : nullptr);
       if (value == nullptr) return fail(err, kcenter_fault::missing_value, name.c_str());
       if (name == "--columns") {
         a->columns = value;
+        continue;
+      }
+      if (name == "--lengths") {
+        a->lengths_file = value;
         continue;
       }
       if (!format_named(value, &a->format)) return fail(err, kcenter_fault::bad_format, value);
@@ -143,7 +151,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
     // -k 5 or -k5.
     const char opt = arg[1];
     const bool known = opt == 't' || opt == 'o' || opt == 'c' || opt == 'a' ||
-                       (order && (opt == 'k' || opt == 'r' || opt == 's'));
+                       (order && (opt == 'k' || opt == 'r' || opt == 's' || opt == 'S'));
     if (!known) return fail(err, kcenter_fault::unknown_option, arg, cmd);
     const char name[3] = {'-', opt, '\0'};
     const char* value = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -160,6 +168,9 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
         break;
       case 's':
         if (!start_rows(value, &a->start, err)) return false;
+        break;
+      case 'S':
+        a->start_file = value;
         break;
       case 't':
         if (!whole(value, 1, kcenter_max_threads, &v)) return fail(err, kcenter_fault::bad_threads);
@@ -235,6 +246,8 @@ static const char order_help[] =
     "  -s ROWS start with these rows, in order: ROW or ROW,ROW,... (from 0; none\n"
     "          twice); K counts them, and each gets its squared distance to the\n"
     "          nearest start row before it\n"
+    "  -S FILE the start rows from a file: whole numbers one a line, or a 1-D\n"
+    "          integer .npy\n"
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
     "  --points, --format, --header, -c, -a: see kcenter --help\n"

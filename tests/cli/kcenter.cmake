@@ -30,6 +30,13 @@ kc(order_r0 ARGS order -r 0 ${KD}/four.txt EXIT 0 MATCH ${FOUR_ORDER})
 kc(order_s2 ARGS order -s 2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,2,inf\n1,1,13\n2,3,9\n3,0,2\n")
 # Start rows: given first, in order, each at its distance to those before; k counts them.
 kc(order_start_rows ARGS order -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_file ARGS order -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_npy ARGS order -S ${KD}/start_3_0_2.npy ${KD}/four_c8.npy EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,2,2\n3,1,13\n")
+kc(start_file_not_whole ARGS order -S ${KD}/four.txt ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/four.txt line 1: '4 2' is not a whole number from 0 to 2147483647")
+kc(start_file_dtype ARGS order -S ${KD}/start_f8.npy ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/start_f8.npy holds dtype '<f8', not little-endian integers")
+kc(start_both ARGS order -s 1 -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 1 LINE "error : the start rows come from -s or -S, not both")
 kc(order_start_rows_k1 ARGS order -k 1 -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n")
 # A NaN row comes next, once, and the order goes on over the other rows.
 foreach(k "" "-k4")
