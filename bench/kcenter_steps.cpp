@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
 
   MPI_Barrier(MPI_COMM_WORLD);
   double t0 = MPI_Wtime();
-  kcenter_team* team = kcenter_team_start(&A, threads, k);
+  const row_source X = rows_of_doubles(A.data, A.rows, A.cols);
+  order_team* team = order_team_start(&X, threads, k);
   double setup = MPI_Wtime() - t0, setup_max = 0.0;
   MPI_Reduce(&setup, &setup_max, 1, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
 
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
   t0 = MPI_Wtime();
   for (int64_t step = 1; step < k; ++step) {
     const double a = MPI_Wtime();
-    const choice_farthest f = kcenter_team_fold(team, centre.data(), -1);
+    const choice_farthest f = order_team_fold(team, centre.data(), -1);
     fold += MPI_Wtime() - a;
     pick in[2] = {{f.dist_sq, f.row >= 0 ? static_cast<int>(first + f.row) : -1}, {0.0, 0}}, out[2];
     MPI_Allreduce(in, out, 2, MPI_DOUBLE_INT, MPI_MAXLOC, MPI_COMM_WORLD);
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(k), setup_max, 1e3 * loop / steps, 1e3 * fold_max / steps,
                 1e3 * (loop - fold_max) / steps, 1e6 * latency / steps);
   }
-  kcenter_team_end(team);
+  order_team_end(team);
   MPI_Finalize();
   return 0;
 }

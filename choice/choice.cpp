@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine.hpp"
+#include "order.hpp"
 #include "work.hpp"
 
 choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) {
@@ -326,21 +327,52 @@ void choice_end(choice* s) {
   delete s;
 }
 
+namespace {
+
+// One engine over every row of A, as greedy_centers runs it.
+struct run_folder {
+  const mat* A;
+  const choice_options* opt;
+  choice* engine;
+  int32_t* centres;
+  int64_t stored;
+};
+
+bool run_start(void* ctx, int64_t) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  r->engine = choice_start(r->A, 0, r->A->rows, r->opt);
+  return r->engine != nullptr;
+}
+
+choice_farthest run_fold(void* ctx, int32_t c) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  return choice_fold(r->engine, r->A->data + int64_t{c} * r->A->cols, c);
+}
+
+double run_near(void* ctx, int32_t row) { return choice_near(static_cast<run_folder*>(ctx)->engine, row); }
+void run_drop(void* ctx, int32_t row) { choice_drop(static_cast<run_folder*>(ctx)->engine, row); }
+
+void run_end(void* ctx) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  choice_end(r->engine);
+  r->engine = nullptr;
+}
+
+bool run_step(void* ctx, int64_t, int32_t row, double) {
+  run_folder* r = static_cast<run_folder*>(ctx);
+  r->centres[r->stored++] = row;
+  return true;
+}
+
+}  // namespace
+
 int64_t choice_run(const mat* A, int32_t k, int32_t* centres, const choice_options* opt) {
-  centres[0] = 0;
-  if (k == 1) return 1;
-  choice* s = choice_start(A, 0, A->rows, opt);
-  if (s == nullptr) return 0;
-  // Starts at row 0: when every row coincides with row 0, row 0 is chosen again.
-  int32_t next = 0;
-  int64_t m = 1;
-  while (m < k) {
-    const int32_t c = centres[m - 1];
-    const choice_farthest f = choice_fold(s, A->data + int64_t{c} * A->cols, c);
-    if (f.row >= 0) next = f.row;
-    centres[m++] = next;
-    if (next == centres[m - 2]) break;
-  }
-  choice_end(s);
-  return m;
+  run_folder r{A, opt, nullptr, centres, 0};
+  const order_folder by{A->rows, A->cols, &r, run_start, run_fold, run_near, run_drop, run_end};
+  const int32_t first = 0;
+  // greedy_centers' rules: from row 0, the last centre repeated at the end.
+  const order_rules rules{k, false, 0.0, &first, 1, true};
+  if (order_run(&by, &rules, run_step, &r) == order_end::no_memory) return 0;
+  if (A->cols == 0 && r.stored < k) centres[r.stored++] = 0;  // every row is row 0's point
+  return r.stored;
 }

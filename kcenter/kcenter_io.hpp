@@ -8,13 +8,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "choice.hpp"
+#include "formats.hpp"
+#include "order.hpp"
 #include "pair_search.hpp"
 #include "matvec.hpp"
 #include "npy.hpp"
 
-enum class kcenter_command { none, order, pair };
+enum class kcenter_command { none, order, pair, assign };
+
+// The input's format: automatic chooses by the first bytes (.npy, .npz, PLY),
+// then by the name's ending (.csv, .tsv, .ply, .npz), else the matrix text.
+enum class kcenter_format { automatic, text, table, csv, tsv, ply, npy, npz };
 
 // The parsed command line.
 struct kcenter_args {
@@ -23,10 +30,18 @@ struct kcenter_args {
   int64_t k;            // -k: at most k steps; -1 for no limit
   bool has_radius;      // -r given
   double radius;        // -r: a distance, 0 or more (inf allowed)
-  int32_t start;        // -s: the first row of the order
+  std::vector<int32_t> start;  // -s: the first rows of the order, in order (none: row 0)
   int32_t threads;      // -t
   const char* output;   // -o, or null for CSV on standard output
   const char* input;    // the input file, or null for standard input ("-" too)
+  kcenter_format format = kcenter_format::automatic;  // --format
+  bool header = false;             // --header: a CSV's or table's first row names the columns
+  const char* columns = nullptr;   // -c / --columns: the columns (CSV, table) or vertex properties (PLY) to read
+  const char* array = nullptr;     // -a: the array of a .npz archive
+  bool points = false;             // --points: write the chosen rows themselves
+  const char* start_file = nullptr;    // -S: the start rows, from a file
+  const char* lengths_file = nullptr;  // --lengths: the rows of each item of a batch, from a file
+  std::vector<int64_t> lengths = {};   // ... as read
 };
 
 // Every failure, one per line of the error table (kcenter_error_line).
@@ -58,11 +73,51 @@ enum class kcenter_fault {
   npy_shape,
   npy_not_2d,
   npy_too_large,
+  npy_too_many_bytes,
   npy_data_size,
+  input_changed,
   start_beyond_rows,
+  start_repeated,
+  start_both,
+  list_dtype,
+  list_dims,
+  list_value,
+  list_not_number,
   no_memory_search,
   cannot_create_output,
+  output_not_regular,
+  output_read_only,
   cannot_write_output,
+  // formats beside the matrix text and .npy
+  bad_format,
+  bad_columns,
+  option_not_for_format,
+  bad_points_output_name,
+  points_ply_output,
+  text_trailing,
+  unnamed_column,
+  no_column_named,
+  no_column_index,
+  column_twice,
+  name_twice,
+  csv_ragged,
+  csv_empty,
+  csv_quoted,
+  csv_not_number,
+  ply_not_ply,
+  ply_header,
+  ply_no_vertex,
+  ply_list_column,
+  ply_cut,
+  ply_after_bytes,
+  ply_after_text,
+  ply_value,
+  ply_list_count,
+  npz_archive,
+  npz_no_array,
+  npz_many,
+  npz_no_such_array,
+  not_npy,
 };
 
 struct kcenter_error {
@@ -73,7 +128,10 @@ struct kcenter_error {
   int64_t b;
 };
 
-// The line printed for e (no newline); `program` is argv[0].
+// The line printed for e (no newline); `program` is argv[0]. Names and texts
+// from outside are escaped so that it is one printable line: bytes below
+// 0x20, 0x7f and bytes that are not printable UTF-8 (C1 controls included)
+// as \xNN (\n, \r, \t by name); valid UTF-8 and backslashes as they are.
 std::string kcenter_error_line(const kcenter_error& e, const char* program);
 
 // ---- the command line ---------------------------------------------------------
@@ -89,16 +147,42 @@ const char* kcenter_help(kcenter_command c);
 // ---- the input ------------------------------------------------------------------
 
 struct kcenter_input {
-  mat m;           // the matrix: owned text storage, or a view of npy
+  mat m;           // the matrix: owned text storage, or a view of npy or rows
   npy_file npy;
   bool from_npy;
+  kcenter_format format;  // the format read
+  // CSV, tables, PLY and .npz: the rows in the type the file stores them in
+  // (float32 kept), and m a view of them when they are row-major doubles,
+  // else storage of its own (`widened`).
+  fmt_matrix rows;
+  bool widened;
+  fmt_bytes bytes;  // a PLY file's bytes, kept for --points -o OUT.ply
+  ply_file ply;
 };
 
-// Reads the matrix from the file `path` (null or "-": standard input): a
-// NumPy file when it starts with the .npy magic bytes, else the matrix text
-// format. False with *err set when it cannot; nothing is then held.
-bool kcenter_load(const char* path, kcenter_input* in, kcenter_error* err);
+// Reads the matrix from the file a->input (null: standard input) in the
+// format kcenter_detect chooses. False with *err set when it cannot;
+// nothing is then held.
+bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err);
 void kcenter_unload(kcenter_input* in);
+
+// The format of the input a->input whose first n bytes are `head`.
+kcenter_format kcenter_detect(const kcenter_args* a, const char* head, int64_t n);
+// A reader's refusal as the line about the file `name`: always false.
+bool kcenter_format_refusal(const fmt_error& e, const std::string& name, kcenter_error* err);
+// Reads the files the command line names besides the input: the start rows
+// of -S (into a->start) and the lengths of --lengths. False with *err set.
+bool kcenter_read_lists(kcenter_args* a, kcenter_error* err);
+// Refuses the options that do not apply to format f (-c, -a, --header).
+bool kcenter_check_options(const kcenter_args* a, kcenter_format f, kcenter_error* err);
+// Reads a format other than the matrix text and .npy from the whole input
+// in *bytes (taken over: released, or kept in in->bytes).
+bool kcenter_load_bytes(const kcenter_args* a, kcenter_format f, fmt_bytes* bytes, const std::string& name,
+                        kcenter_input* in, kcenter_error* err);
+// Reads CSV, TSV or a table (f) from fd, after the n bytes of `head` already
+// taken from it, a piece at a time.
+bool kcenter_load_csv(const kcenter_args* a, kcenter_format f, int fd, const char* head, int64_t n,
+                      const std::string& name, kcenter_input* in, kcenter_error* err);
 
 // The line for a NumPy file refused with status s (not ok): always false,
 // with *err set. `name` is the file as given, `read_name` as the read
@@ -108,78 +192,66 @@ bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& nam
 
 // ---- the drivers ---------------------------------------------------------------
 
-// Whether a squared distance lies within distance r: d <= r * r exactly (the
-// product unrounded), never for no_distance (a row no centre has reached).
-bool kcenter_within(double d, double r);
-
 // Receives the steps of an order in turn; false stops the order.
 using kcenter_emit = bool (*)(void* ctx, int64_t step, int32_t row, double dist_sq);
 
 enum class kcenter_end { done, no_memory, emit_failed };
 
-// The fold-and-pick of each step, over whatever holds the rows: one
-// matrix on a team of threads, or each process's share of the rows.
-struct kcenter_folder {
-  int32_t rows;  // of the whole matrix
-  int32_t cols;
-  void* ctx;
-  // Readies the engines for about `centres` folds, the first of row `first`;
-  // false when their storage cannot be had.
-  bool (*start)(void* ctx, int32_t first, int64_t centres);
-  // Folds row c in (the first row, then always the row the last fold
-  // returned) and returns the farthest row of all, the lowest among equals:
-  // row -1 when every row lies on a centre, or when the order must stop.
-  choice_farthest (*fold)(void* ctx, int32_t c);
-  void (*end)(void* ctx);
-};
-
-// The order of kcenter_order over any folder: every rule of the order is
-// here, and only the folds differ.
-kcenter_end kcenter_order_by(const kcenter_folder* by, const kcenter_args* a, kcenter_emit emit, void* ctx);
-
-// The rows of A on a team of up to `threads` threads, one engine each on
-// contiguous shards: a fold gives the farthest row of A (the lowest among
-// equals), whatever the number of shards. Null when storage cannot be had.
-struct kcenter_team;
-kcenter_team* kcenter_team_start(const mat* A, int32_t threads, int64_t centres);
-// Folds the point c (A->cols doubles) in; c_row is the row of A it is, or -1
-// when it is no row of A. The answer is the same either way.
-choice_farthest kcenter_team_fold(kcenter_team* t, const double* c, int32_t c_row);
-void kcenter_team_end(kcenter_team* t);
-
-// The farthest-first order from row a->start (below A->rows, or 0 when there
-// are none): step 0 is the start row with dist_sq +inf, and each later step
-// the row farthest from the rows before it, with that squared distance. It
-// ends when every row lies on a centre, after a->k steps, once every row lies
-// within a->radius of a centre, or, without -k, when a step would repeat the
-// step before it (a row holding NaN, which nothing ever comes nearer to).
+// The farthest-first order of A by the rules of kcenter order (from row
+// a->start, at most a->k steps, down to a->radius), through the library's
+// order: every row given at most once.
 kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
-// The farthest pair: the largest squared distance, the lowest (i, j) among
-// equals, NaN never counted. When no pair lies a positive distance apart it
-// is the first pair at distance 0, i.e. the first two rows with only finite
-// coordinates; i = j = -1 when there is no such pair either.
+// The start rows of an order of a matrix of `rows` rows: those given, or
+// row 0 (none when there are no rows).
+std::vector<int32_t> kcenter_start_rows(const kcenter_args* a, int32_t rows);
+// The first start row that is no row of a matrix of `rows` rows, or -1.
+int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows);
+// The order's rules as the shared loop takes them; `start` must outlive them.
+order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start);
+
+// Each row's nearest step of the order by a's rules (the lowest step among
+// equals), through `each(row, centre row or -1, dist_sq)`; false when the
+// search's storage cannot be had, or `each` failed (*wrote false).
+bool kcenter_assign(const mat* A, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
+                                                                      double dist_sq),
+                    void* ctx, bool* wrote);
+
+// The farthest pair, as the library finds it; i = j = -1 when there is none,
+// i = -2 when the search's storage cannot be had.
 farthest kcenter_pair(const mat* A, int32_t threads);
 
 // ---- the output -----------------------------------------------------------------
 
 // Where records go: CSV on standard output or in OUT.csv, or a structured
-// array in OUT.npy. A file is written under a temporary name beside it and
-// renamed only once whole, so a failed run leaves no partial output.
+// array in OUT.npy. A file is written beside its target (OUT, or the file a
+// symbolic link OUT leads to) and renamed over it only once whole, so a
+// failed run leaves no partial output. The file written has no name until
+// then where the file system allows it (O_TMPFILE), else TARGET.XXXXXX.
 struct kcenter_sink {
   FILE* f;
   const char* path;     // -o, or null for standard output
-  std::string temp;     // the file being written
+  std::string target;   // the file replaced: path with symbolic links followed
+  std::string temp;     // the name of the file being written, once it has one
+  bool unnamed;         // the file being written has no name yet
   bool npy;
-  bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
+  bool pair;            // fields i, j, dist_sq (assign: row, centre, dist_sq); else row, dist_sq
+                        // (CSV: step, row, dist_sq)
+  bool assign;
   bool header_done;     // the CSV header line is out
   int64_t count;        // records written
   size_t header_len;    // bytes of the .npy header
+  bool raw;             // --points: the caller writes every byte, headers included
 };
 
+// Opens the output. An OUT that exists must be a regular file (or a link
+// to one) that may be written, by its permission bits too, for root as for
+// anyone; it keeps its permissions when replaced.
 bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
+// One row of an assignment: the row, its centre's row (-1 for none), the distance.
+bool kcenter_sink_assign(kcenter_sink* s, int32_t row, int64_t centre, double dist_sq);
 // Completes the output (the .npy header's count, the rename); false with
 // *err set when anything failed to be written.
 bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err);
@@ -189,3 +261,12 @@ void kcenter_sink_abandon(kcenter_sink* s);
 // The whole run of a command on a loaded matrix: checks the start row, opens
 // the output, runs the driver, writes. Prints the no-pair line itself.
 bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err);
+
+// ---- the chosen rows themselves (--points) ----------------------------------------
+
+// The run of a command that writes the rows it chooses rather than their
+// indices: CSV (a header of the column names, then each value as the
+// shortest text that reads back as the same double), a 2-D .npy of the
+// input's element type, or, from a PLY input, a PLY file of those vertices
+// with every property. Prints the no-pair line itself.
+bool kcenter_run_points(const kcenter_args* a, const kcenter_input* in, kcenter_error* err);

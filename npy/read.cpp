@@ -1,5 +1,5 @@
-// Reading a .npy file into a matrix of doubles: mapped where its bytes can
-// serve as they are, converted into owned storage where they cannot.
+// Reading a .npy file into a matrix of doubles of our own: copied from the
+// file once (float32 widened, Fortran order transposed on the way).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,16 +8,19 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "internal.hpp"
 #include "work.hpp"
 #include "npy.hpp"
 
 static_assert(std::endian::native == std::endian::little,
-              "the mapped data is used as doubles as it lies in the file");
+              "float64 data is copied as it lies in the file");
 
 namespace {
 
@@ -28,7 +31,6 @@ constexpr size_t preamble_max = 12;
 void reset(npy_file* f) {
   std::memset(f, 0, sizeof *f);
   f->m.data = nullptr;
-  f->map = nullptr;
   f->owned = nullptr;
 }
 
@@ -127,13 +129,13 @@ struct source {
 };
 
 // The header of the array from fd's offset `start` to the end of the file,
-// checked against the file's size; *avail is the number of bytes from start.
-npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail) {
+// checked against the file's size; *avail is the number of bytes from start,
+// *st the file as it was before anything was read.
+npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail, struct stat* st) {
   reset(f);
-  struct stat st;
   *start = ::lseek(fd, 0, SEEK_CUR);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || *start < 0) return npy_status::read_failed;
-  *avail = st.st_size > *start ? static_cast<int64_t>(st.st_size - *start) : 0;
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || *start < 0) return npy_status::read_failed;
+  *avail = st->st_size > *start ? static_cast<int64_t>(st->st_size - *start) : 0;
 
   unsigned char pre[preamble_max];
   const size_t have = static_cast<size_t>(std::min<int64_t>(*avail, preamble_max));
@@ -158,10 +160,118 @@ npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail) {
   return npy_status::ok;
 }
 
+// ---- the snapshot ------------------------------------------------------------
+//
+// The data is copied into storage of our own once, and the file is never
+// read again: another process that rewrites or truncates the file can then
+// change neither the matrix during the run nor the run's end. A page that a
+// truncation cut off raises SIGBUS when it is read; while a copy runs, this
+// thread's SIGBUS returns to the copy's start (sigsetjmp) instead of ending
+// the process, and the copy reports the file as changed.
+
+thread_local sigjmp_buf* bus_return = nullptr;
+std::mutex bus_lock;
+int bus_guards = 0;
+struct sigaction bus_before;
+
+void on_bus(int, siginfo_t*, void*) {
+  if (bus_return != nullptr) siglongjmp(*bus_return, 1);
+  // Not a copy's fault: the handler there was before takes it when the
+  // access is made again, on return.
+  ::sigaction(SIGBUS, &bus_before, nullptr);
+}
+
+// Runs copy(); false when it was cut short by SIGBUS. copy must only read
+// and write memory: it may be left at any point.
+template <class F>
+bool copy_guarded(const F& copy) {
+  {
+    std::lock_guard<std::mutex> hold(bus_lock);
+    if (bus_guards++ == 0) {
+      struct sigaction on{};
+      on.sa_sigaction = on_bus;
+      on.sa_flags = SA_SIGINFO;
+      sigemptyset(&on.sa_mask);
+      ::sigaction(SIGBUS, &on, &bus_before);
+    }
+  }
+  bool whole = false;
+  sigjmp_buf back;
+  if (sigsetjmp(back, 1) == 0) {
+    bus_return = &back;
+    copy();
+    whole = true;
+  }
+  bus_return = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(bus_lock);
+    if (--bus_guards == 0) ::sigaction(SIGBUS, &bus_before, nullptr);
+  }
+  return whole;
+}
+
+// Releases the storage, keeping what was learnt of the file.
+void drop(npy_file* f) {
+  work_free(f->owned);
+  f->owned = nullptr;
+  f->m.data = nullptr;
+}
+
+// Whether the file is still as st saw it: the same size, modified at the same time.
+bool unchanged(int fd, const struct stat& st) {
+  struct stat now;
+  return ::fstat(fd, &now) == 0 && now.st_size == st.st_size && now.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+// Rows [first, first + count) of the array whose data starts at file offset
+// data_at, copied (float32 widened, Fortran order transposed) into storage
+// of f's own as f->m.
+npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t count, const struct stat& st) {
+  const npy_header& h = f->h;
+  f->m = mat{nullptr, static_cast<int32_t>(count), static_cast<int32_t>(h.cols)};
+  f->owned = storage_alloc(count * h.cols, false);
+  if (f->owned == nullptr) return npy_status::no_memory;
+  f->m.data = f->owned;
+  if (count == 0 || h.cols == 0) return npy_status::ok;
+
+  // C order: the rows' bytes are one run, mapped from the page it starts on
+  // and filled at once. Fortran order: every column holds a run of the
+  // rows; all the data is mapped, filled at once when every row is read,
+  // else only the pages of those runs are touched.
+  const int64_t row_bytes = h.cols * h.item_size;
+  const int64_t page = ::sysconf(_SC_PAGESIZE);
+  const int64_t from = (h.fortran_order ? data_at : data_at + first * row_bytes) / page * page;
+  const int64_t to = h.fortran_order ? data_at + h.data_bytes : data_at + (first + count) * row_bytes;
+  const bool whole = !h.fortran_order || count == h.rows;
+  const size_t len = static_cast<size_t>(to - from);
+  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd, from);
+  if (map == MAP_FAILED) {
+    const npy_status s = errno == ENOMEM ? npy_status::no_memory : npy_status::read_failed;
+    drop(f);
+    return s;
+  }
+  if (npy_before_copy != nullptr) npy_before_copy(fd);
+  const char* data = static_cast<const char*>(map) + (data_at - from);
+  double* dst = f->owned;
+  const bool copied = copy_guarded([&] {
+    if (h.fortran_order) convert_rows(h, data, first, count, dst);
+    else if (h.item_size == 8) std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
+    else widen(h.item_size, data + first * row_bytes, dst, count * h.cols, 1);
+  });
+  ::munmap(map, len);
+  if (!copied || !unchanged(fd, st)) {
+    drop(f);
+    return npy_status::changed;
+  }
+  return npy_status::ok;
+}
+
 }  // namespace
 
+void (*npy_before_copy)(int fd) = nullptr;
+
 void npy_free(npy_file* f) {
-  if (f->map != nullptr) ::munmap(f->map, f->map_len);
   work_free(f->owned);
   reset(f);
 }
@@ -169,37 +279,17 @@ void npy_free(npy_file* f) {
 npy_status npy_check_fd(npy_file* f, int fd) {
   off_t start = 0;
   int64_t avail = 0;
-  return check_fd(f, fd, &start, &avail);
+  struct stat st;
+  return check_fd(f, fd, &start, &avail, &st);
 }
 
 npy_status npy_read_fd(npy_file* f, int fd) {
   off_t start = 0;
   int64_t avail = 0;
-  const npy_status s = check_fd(f, fd, &start, &avail);
+  struct stat st;
+  const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
-
-  // The whole file is mapped (from its start, as mappings begin on a page),
-  // its pages filled at once rather than fault by fault. C-order float64 on
-  // an 8-byte boundary is the matrix as it lies; anything else is converted
-  // from the mapping, which measured faster than reading it in runs.
-  const size_t len = static_cast<size_t>(start + avail);
-  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  if (map == MAP_FAILED) return npy_status::read_failed;
-  const char* data = static_cast<const char*>(map) + start + f->h.data_offset;
-  f->m.rows = static_cast<int32_t>(f->h.rows);
-  f->m.cols = static_cast<int32_t>(f->h.cols);
-  if (f->h.item_size == 8 && !f->h.fortran_order && f->h.data_bytes > 0 &&
-      reinterpret_cast<uintptr_t>(data) % alignof(double) == 0) {
-    f->map = map;
-    f->map_len = len;
-    f->m.data = const_cast<double*>(reinterpret_cast<const double*>(data));
-    return npy_status::ok;
-  }
-  f->owned = storage_alloc(f->h.rows * f->h.cols, false);
-  if (f->owned != nullptr) convert(f->h, data, f->owned);
-  ::munmap(map, len);
-  f->m.data = f->owned;
-  return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
+  return snapshot(f, fd, start + f->h.data_offset, 0, f->h.rows, st);
 }
 
 npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_len) {
@@ -271,46 +361,9 @@ npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_le
 npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count) {
   off_t start = 0;
   int64_t avail = 0;
-  const npy_status s = check_fd(f, fd, &start, &avail);
+  struct stat st;
+  const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
-  const npy_header& h = f->h;
-  if (first < 0 || count < 0 || first > h.rows - count) return npy_status::read_failed;
-  f->m = mat{nullptr, static_cast<int32_t>(count), static_cast<int32_t>(h.cols)};
-  if (count == 0 || h.cols == 0) {
-    f->owned = storage_alloc(0, false);
-    f->m.data = f->owned;
-    return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
-  }
-  // C order: the rows' bytes are one run, mapped from the page it starts on
-  // and filled at once. Fortran order: every column holds a run of the
-  // rows; the whole file is mapped and only the pages of those runs are
-  // touched.
-  const int64_t data_at = static_cast<int64_t>(start) + h.data_offset;
-  const int64_t page = ::sysconf(_SC_PAGESIZE);
-  int64_t from = 0, to = data_at + h.data_bytes;
-  if (!h.fortran_order) {
-    const int64_t row_bytes = h.cols * h.item_size;
-    from = (data_at + first * row_bytes) / page * page;
-    to = data_at + (first + count) * row_bytes;
-  }
-  const size_t len = static_cast<size_t>(to - from);
-  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (h.fortran_order ? 0 : MAP_POPULATE), fd, from);
-  if (map == MAP_FAILED) return npy_status::read_failed;
-  const char* base = static_cast<const char*>(map);
-  // C order: the first row, at the start of the run; Fortran order: the data.
-  const char* src = h.fortran_order ? base + data_at : base + (data_at + first * h.cols * h.item_size - from);
-  if (h.item_size == 8 && !h.fortran_order && reinterpret_cast<uintptr_t>(src) % alignof(double) == 0) {
-    f->map = map;
-    f->map_len = len;
-    f->m.data = const_cast<double*>(reinterpret_cast<const double*>(src));
-    return npy_status::ok;
-  }
-  f->owned = storage_alloc(count * h.cols, false);
-  if (f->owned != nullptr) {
-    if (h.fortran_order) convert_rows(h, src, first, count, f->owned);
-    else widen(h.item_size, src, f->owned, count * h.cols, 1);
-  }
-  ::munmap(map, len);
-  f->m.data = f->owned;
-  return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
+  if (first < 0 || count < 0 || first > f->h.rows - count) return npy_status::read_failed;
+  return snapshot(f, fd, start + f->h.data_offset, first, count, st);
 }

@@ -925,8 +925,15 @@ farthest all_pairs(const row_source* A, int32_t team, simd_level level) {
 
 }  // namespace
 
-farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level) {
+farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level, bool* short_of_storage) {
   const int32_t n = A->rows, d = A->cols;
+  if (short_of_storage != nullptr) *short_of_storage = false;
+  // Without the storage the search needs: every pair, or no answer at all.
+  auto without_storage = [&](int32_t team) {
+    if (short_of_storage == nullptr) return all_pairs(A, team, level);
+    *short_of_storage = true;
+    return no_pair;
+  };
   // No columns: every distance is the empty sum 0.0, and no pair counts.
   if (n < 2 || d <= 0) return no_pair;
   if (!simd_runs(level)) level = simd_level::plain;
@@ -934,7 +941,7 @@ farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level l
 
   buffer<uint8_t> cls(n);
   buffer<int32_t> fin(n);
-  if (cls.p == nullptr || fin.p == nullptr) return all_pairs(A, team, level);
+  if (cls.p == nullptr || fin.p == nullptr) return without_storage(team);
   int32_t finite = 0, infinite = 0;
 #pragma omp parallel for num_threads(team) schedule(static) reduction(+ : infinite) \
     if (n >= task_min)
@@ -953,5 +960,5 @@ farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level l
   const bool searched = A->type == elem_type::f32
                             ? search_rows<float>(A, level, team, margin, fin.p, finite, &out)
                             : search_rows<double>(A, level, team, margin, fin.p, finite, &out);
-  return searched ? out : all_pairs(A, team, level);
+  return searched ? out : without_storage(team);
 }

@@ -4,7 +4,7 @@
 set(KD ${CLI_DATA}/kcenter)
 set(FOUR_ORDER "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n3,2,2\n")
 set(KC_OUT ${CMAKE_CURRENT_BINARY_DIR}/kcenter_out)
-file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: no file can be renamed over it
+file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: never replaced
 set(PIPE sh ${CMAKE_CURRENT_LIST_DIR}/through_pipe.sh)
 
 function(kc name)
@@ -28,12 +28,21 @@ kc(order_r2.3 ARGS order -r 2.3 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0
 kc(order_r2.2 ARGS order -r2.2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n")
 kc(order_r0 ARGS order -r 0 ${KD}/four.txt EXIT 0 MATCH ${FOUR_ORDER})
 kc(order_s2 ARGS order -s 2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,2,inf\n1,1,13\n2,3,9\n3,0,2\n")
-# A NaN row comes next and would come again for ever: it repeats up to k,
-# and without k the order ends before the first repeat.
-kc(order_nan_no_k ARGS order EXIT 0 INPUT greedy_centers/nan_row1.in
-   MATCH "step,row,dist_sq\n0,0,inf\n1,1,1[.]7976931348623157e[+]308\n")
-kc(order_nan_k4 ARGS order -k 4 EXIT 0 INPUT greedy_centers/nan_row1.in
-   MATCH "step,row,dist_sq\n0,0,inf\n(1|2|3),1,1[.]7976931348623157e[+]308\n(2,1,[^\n]*\n)(3,1,[^\n]*\n)")
+# Start rows: given first, in order, each at its distance to those before; k counts them.
+kc(order_start_rows ARGS order -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_file ARGS order -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_npy ARGS order -S ${KD}/start_3_0_2.npy ${KD}/four_c8.npy EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,2,2\n3,1,13\n")
+kc(start_file_not_whole ARGS order -S ${KD}/four.txt ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/four.txt line 1: '4 2' is not a whole number from 0 to 2147483647")
+kc(start_file_dtype ARGS order -S ${KD}/start_f8.npy ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/start_f8.npy holds dtype '<f8', not little-endian integers")
+kc(start_both ARGS order -s 1 -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 1 LINE "error : the start rows come from -s or -S, not both")
+kc(order_start_rows_k1 ARGS order -k 1 -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n")
+# A NaN row comes next, once, and the order goes on over the other rows.
+foreach(k "" "-k4")
+  kc(order_nan${k} ARGS order ${k} EXIT 0 INPUT greedy_centers/nan_row1.in
+     MATCH "step,row,dist_sq\n0,0,inf\n1,1,1[.]7976931348623157e[+]308\n2,2,25\n")
+endforeach()
 kc(order_no_rows ARGS order ${KD}/zero_rows.npy EXIT 0 MATCH "step,row,dist_sq\n")
 kc(order_no_columns ARGS order -k 3 EXIT 0 INPUT_TEXT "3 0" MATCH "step,row,dist_sq\n0,0,inf\n")
 kc(order_to_files ARGS order -o ${KC_OUT}/order.csv ${KD}/four.txt EXIT 0 MATCH "")
@@ -48,6 +57,13 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
 
+# assign: each row's nearest step of the order with the same options, the
+# earliest among equals; a NaN row has none.
+kc(assign_k2 ARGS assign -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,0,0\n1,1,0\n2,0,2\n3,0,5\n")
+kc(assign_start_rows ARGS assign -s 3,1 -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,3,5\n1,1,0\n2,3,9\n3,3,0\n")
+kc(assign_nan_row ARGS assign -k 2 EXIT 0 INPUT greedy_centers/nan_row1.in MATCH "row,centre,dist_sq\n0,0,0\n1,-1,nan\n2,0,25\n")
+kc(help_assign ARGS assign -h EXIT 0 MATCH "usage : kcenter assign [^\n]+\n\n(.|\n)+")
+
 # Each command's help opens with its own usage line; none reaches a full disk.
 kc(help_overview ARGS --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n        kcenter pair [^\n]+\n(.|\n)*exits with 1.\n")
 kc(help_order ARGS order --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n\n(.|\n)+")
@@ -55,8 +71,8 @@ kc(help_pair ARGS pair -h EXIT 0 MATCH "usage : kcenter pair [^\n]+\n\n(.|\n)+")
 kc(help_to_a_full_disk ARGS order --help EXIT 1 FULL_OUTPUT)
 
 # Every error line, once.
-kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair [[]options[]] [[]INPUT[]]\n")
-kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order and pair)")
+kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair[|]assign [[]options[]] [[]INPUT[]]\n")
+kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order, pair and assign)")
 kc(unknown_option ARGS pair -r 2 EXIT 1 LINE "error : unknown option -r for kcenter pair")
 kc(missing_value ARGS order -s EXIT 1 LINE "error : option -s needs a value")
 kc(bad_k ARGS order -k 0 EXIT 1 LINE "error : k must be a whole number from 1 to 2147483647")
@@ -65,14 +81,17 @@ kc(bad_start ARGS order -s x EXIT 1 LINE "error : the start row must be a whole 
 kc(bad_threads ARGS pair -t 4097 EXIT 1 LINE "error : the thread count must be a whole number from 1 to 4096")
 kc(bad_output_name ARGS pair -o out.txt EXIT 1 LINE "error : the output file must end in .csv or .npy, not out.txt")
 kc(two_inputs ARGS pair a b EXIT 1 LINE "error : one input at most, not also b")
-kc(start_beyond_rows ARGS order -s 4 ${KD}/four.txt EXIT 1
+kc(start_beyond_rows ARGS order -s 1,4 ${KD}/four.txt EXIT 1
    LINE "error : the start row 4 is not a row of a matrix of 4 rows")
+kc(start_repeated ARGS order -s 1,0,1 ${KD}/four.txt EXIT 1 LINE "error : the start row 1 is given twice")
 kc(missing_file ARGS order ${KD}/missing.npy EXIT 1 LINE "error : could not open file ${KD}/missing.npy for reading")
 kc(unreadable_file ARGS order ${KD} EXIT 1 LINE "error : could not read file ${KD}")
 kc(output_not_creatable ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt EXIT 1
    LINE "error : could not open file ${KD}/missing/out.csv for writing")
-kc(output_not_writable ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
-   LINE "error : could not write file ${KC_OUT}/taken.csv")
+kc(output_not_regular ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
+   LINE "error : the output ${KC_OUT}/taken.csv exists and is not a regular file")
+kc(output_not_written ARGS order -o ${KC_OUT}/no_room.csv ${KD}/four.txt EXIT 1
+   LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_no_file_room.sh LINE "error : could not write file ${KC_OUT}/no_room.csv")
 kc(text_shape ARGS order EXIT 1 INPUT_TEXT "4 x" LINE "error reading the shape of the matrix")
 kc(text_negative_shape ARGS order EXIT 1 INPUT_TEXT "-4 2"
    LINE "error : a matrix needs no negative row or column count, not -4 x 2")
@@ -98,6 +117,7 @@ set(NPY_CASES
     "bad_shape|@ has a shape that is not a tuple of whole numbers"
     "one_d|holds a 1-dimensional array, not a matrix (2-dimensional)"
     "too_large|holds more than 2147483647 rows or columns"
+    "huge_shape|has shape 2000000000 x 2000000000, whose data would take 32000000000000000000 bytes, more than a file can hold"
     "short|holds 61 bytes of data where its shape needs 64"
     "long|holds 65 bytes of data where its shape needs 64"
     "lying|holds 64 bytes of data where its shape needs 1600000000")
@@ -114,6 +134,11 @@ foreach(case ${NPY_CASES})
   endif()
   kc(npy_${file} ARGS order ${path} EXIT 1 LINE "${line}")
 endforeach()
+# Bytes of a header that would break the line or drive a terminal print escaped.
+kc(npy_descr_newline ARGS order ${KD}/descr_newline.npy EXIT 1
+   LINE "error : ${KD}/descr_newline.npy holds dtype '<f\\\\n8'${DTYPE_LINE}")
+kc(npy_descr_escape ARGS order ${KD}/descr_escape.npy EXIT 1
+   LINE "error : ${KD}/descr_escape.npy holds dtype '\\x1b[2J<f8'${DTYPE_LINE}")
 kc(npy_header_too_long ARGS order ${KD}/header_too_long.npy EXIT 1
    LINE "error : ${KD}/header_too_long.npy has a NumPy header of 16777216 bytes, more than 1048576")
 # Through a pipe: a header length is refused before it is read, and a shape
@@ -124,6 +149,11 @@ if(NOT ENABLE_SANITIZERS)
   kc(npy_pipe_lying_within_memory ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 65536 ${PIPE} INPUT kcenter/lying.npy
      LINE "error : standard input holds 64 bytes of data where its shape needs 1600000000")
+  # Room for the matrix (2.4 GB) in 3 GiB, but not for mapping the file too.
+  kc(npy_no_memory_to_map ARGS order ${KC_OUT}/sparse.npy EXIT 1 TIMEOUT 30
+     LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/sparse_copy.sh ${KD}/sparse_header.npy ${KC_OUT}/sparse.npy 2400000128
+              sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 3145728
+     LINE "error : not enough memory for a 100000000 x 3 matrix")
   kc(text_no_memory_to_read ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 32768
               sh ${CMAKE_CURRENT_LIST_DIR}/long_number.sh shape 50000000

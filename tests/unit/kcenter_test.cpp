@@ -48,24 +48,38 @@ struct step {
 };
 
 // Each step from scratch: every row's nearest distance to the steps so far
-// (the strict test from no_distance down), the farthest row, and the end
-// rules stated plainly.
-std::vector<step> order_ref(const mat& A, int32_t start, int64_t k, bool has_r, double r) {
-  std::vector<step> out = {{start, HUGE_VAL}};
+// (the strict test from no_distance down), the farthest row not given yet,
+// and the end rules stated plainly.
+std::vector<step> order_ref(const mat& A, std::vector<int32_t> start, int64_t k, bool has_r, double r) {
+  std::vector<step> out;
+  auto nearest = [&](int32_t i) {
+    double n = no_distance;
+    for (const step& s : out)
+      if (n > dist_sq(A, i, s.row)) n = dist_sq(A, i, s.row);
+    return n;
+  };
+  auto given = [&](int32_t i) {
+    for (const step& s : out)
+      if (s.row == i) return true;
+    return false;
+  };
+  for (int32_t s : start) {
+    if (k >= 0 && static_cast<int64_t>(out.size()) >= k) return out;
+    out.push_back({s, out.empty() ? HUGE_VAL : nearest(s)});
+  }
   while (k < 0 || static_cast<int64_t>(out.size()) < k) {
     step far{-1, 0.0};
-    for (int32_t i = 0; i < A.rows; ++i) {
-      double nearest = no_distance;
-      for (const step& s : out)
-        if (nearest > dist_sq(A, i, s.row)) nearest = dist_sq(A, i, s.row);
-      if (nearest > far.dist) far = {i, nearest};
-    }
+    for (int32_t i = 0; i < A.rows; ++i)
+      if (!given(i) && nearest(i) > far.dist) far = {i, nearest(i)};
     if (far.row < 0) break;                                                       // all on centres
     if (has_r && far.dist != no_distance && within_exact(far.dist, r)) break;     // covered
-    if (k < 0 && far.row == out.back().row) break;                                // would repeat
     out.push_back(far);
   }
   return out;
+}
+
+std::vector<step> order_ref(const mat& A, int32_t start, int64_t k, bool has_r, double r) {
+  return order_ref(A, std::vector<int32_t>{start}, k, has_r, r);
 }
 
 bool collect(void* ctx, int64_t s, int32_t row, double dist) {
@@ -76,7 +90,7 @@ bool collect(void* ctx, int64_t s, int32_t row, double dist) {
 }
 
 kcenter_args order_args(int32_t start, int64_t k, bool has_r, double r) {
-  return kcenter_args{kcenter_command::order, false, k, has_r, r, start, 2, nullptr, nullptr};
+  return kcenter_args{kcenter_command::order, false, k, has_r, r, {start}, 2, nullptr, nullptr};
 }
 
 // Rows drawn from a few values, so ties and duplicate rows are common; now
@@ -102,19 +116,19 @@ TEST(KcenterWithin, IsExactAgainstTheUnroundedSquare) {
     const double p = r * r;
     for (double d : {p, std::nextafter(p, 0.0), std::nextafter(p, HUGE_VAL), p * 0.75}) {
       if (!(d < no_distance)) continue;
-      ASSERT_EQ(kcenter_within(d, r), within_exact(d, r)) << std::hexfloat << d << " within " << r;
+      ASSERT_EQ(order_within(d, r), within_exact(d, r)) << std::hexfloat << d << " within " << r;
     }
   }
   // 3 * 3 is exact: 9 is within 3, the next double is not.
-  EXPECT_TRUE(kcenter_within(9.0, 3.0));
-  EXPECT_FALSE(kcenter_within(std::nextafter(9.0, 10.0), 3.0));
+  EXPECT_TRUE(order_within(9.0, 3.0));
+  EXPECT_FALSE(order_within(std::nextafter(9.0, 10.0), 3.0));
   // 0.1 * 0.1 rounds up: the double it rounds to lies beyond 0.1.
-  EXPECT_FALSE(kcenter_within(0.1 * 0.1, 0.1));
-  EXPECT_TRUE(kcenter_within(0.0, 0.0));
-  EXPECT_FALSE(kcenter_within(0x1p-1074, 0.0));
-  EXPECT_TRUE(kcenter_within(DBL_MAX / 2, HUGE_VAL));
-  EXPECT_TRUE(kcenter_within(std::nextafter(no_distance, 0.0), 1e300));
-  EXPECT_FALSE(kcenter_within(no_distance, HUGE_VAL));  // a row no centre reached
+  EXPECT_FALSE(order_within(0.1 * 0.1, 0.1));
+  EXPECT_TRUE(order_within(0.0, 0.0));
+  EXPECT_FALSE(order_within(0x1p-1074, 0.0));
+  EXPECT_TRUE(order_within(DBL_MAX / 2, HUGE_VAL));
+  EXPECT_TRUE(order_within(std::nextafter(no_distance, 0.0), 1e300));
+  EXPECT_FALSE(order_within(no_distance, HUGE_VAL));  // a row no centre reached
 }
 
 // The order against the reference on random matrices, for every end rule:
@@ -147,24 +161,25 @@ TEST(KcenterOrder, EqualsTheReferenceForEveryEndRule) {
 }
 
 // The rules people trip on, spelled out: every row on a centre ends the
-// order; a NaN row repeats up to k, and without k the order ends before
-// the repeat; no columns or no rows.
-TEST(KcenterOrder, EndsAndRepeats) {
-  std::vector<double> v = {0, 0, 3, 4, NAN, 1, 0, 0};
-  const mat A{v.data(), 4, 2};
+// order; a NaN row is given once, at its turn, and the order goes on, with
+// or without k; no columns or no rows.
+TEST(KcenterOrder, EndsAndNaNRows) {
+  std::vector<double> v = {0, 0, 3, 4, NAN, 1, 0, 0, 1, 1};
+  const mat A{v.data(), 5, 2};
   std::vector<step> got;
   kcenter_args a = order_args(0, -1, false, 0.0);
   kcenter_order(&A, &a, collect, &got);
-  // The NaN row is never nearer than no_distance to anything, so it comes
-  // next and would come again for ever: the order ends there.
-  ASSERT_EQ(got.size(), 2u);
+  // The NaN row is never nearer than no_distance to anything: it comes next,
+  // then the others; row 3 lies on row 0.
+  ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[1].row, 2);
   EXPECT_TRUE(same_bits(got[1].dist, no_distance));
+  EXPECT_EQ(got[2].row, 1);
+  EXPECT_EQ(got[3].row, 4);
   got.clear();
   a.k = 6;
   kcenter_order(&A, &a, collect, &got);
-  ASSERT_EQ(got.size(), 6u);
-  for (size_t s = 2; s < 6; ++s) EXPECT_EQ(got[s].row, 2);  // as greedy_centers repeats it
+  EXPECT_EQ(got.size(), 4u);
   got.clear();
   std::vector<double> same = {1, 1, 1, 1};
   const mat B{same.data(), 4, 1};
@@ -177,7 +192,7 @@ TEST(KcenterOrder, EndsAndRepeats) {
   kcenter_order(&flat, &a, collect, &got);
   EXPECT_EQ(got.size(), 1u);
   got.clear();
-  a.start = 0;
+  a.start.clear();
   kcenter_order(&none, &a, collect, &got);
   EXPECT_EQ(got.size(), 0u);
 }
@@ -232,7 +247,7 @@ TEST(KcenterParseArgs, ValuesAndEachRefusal) {
   EXPECT_EQ(a.command, kcenter_command::order);
   EXPECT_EQ(a.k, 7);
   EXPECT_TRUE(a.has_radius && a.radius == 0.25);
-  EXPECT_EQ(a.start, 3);
+  EXPECT_EQ(a.start, std::vector<int32_t>{3});
   EXPECT_EQ(a.threads, 2);
   EXPECT_STREQ(a.output, "out.npy");
   EXPECT_STREQ(a.input, "in.npy");
@@ -246,7 +261,11 @@ TEST(KcenterParseArgs, ValuesAndEachRefusal) {
     EXPECT_EQ(line_of({"order", "-k", k}), "error : k must be a whole number from 1 to 2147483647") << k;
   for (const char* r : {"-1", "nan", "x", "1e", ""})
     EXPECT_EQ(line_of({"order", "-r", r}), "error : the radius must be a number from 0 up (inf allowed)") << r;
-  EXPECT_EQ(line_of({"order", "-s", "-1"}), "error : the start row must be a whole number from 0 to 2147483647");
+  for (const char* s : {"-1", "1,", ",1", "1,,2", "2147483648"})
+    EXPECT_EQ(line_of({"order", "-s", s}), "error : the start row must be a whole number from 0 to 2147483647") << s;
+  EXPECT_EQ(line_of({"order", "-s", "4,17,4"}), "error : the start row 4 is given twice");
+  ASSERT_TRUE(kcenter_parse_args(4, const_cast<char**>(std::vector<const char*>{"kcenter", "order", "-s", "9,0,5"}.data()), &a, &e));
+  EXPECT_EQ(a.start, (std::vector<int32_t>{9, 0, 5}));
   EXPECT_EQ(line_of({"pair", "-t", "0"}), "error : the thread count must be a whole number from 1 to 4096");
   EXPECT_EQ(line_of({"pair", "-o", ".npy"}), "error : the output file must end in .csv or .npy, not .npy");
 }
@@ -269,7 +288,8 @@ TEST(KcenterLoad, PipesCarryNumPyOrText) {
     close(fds[0]);
     kcenter_input in;
     kcenter_error e;
-    const bool ok = kcenter_load(nullptr, &in, &e);
+    const kcenter_args a{};
+    const bool ok = kcenter_load(&a, &in, &e);
     writer.join();
     dup2(saved, 0);
     close(saved);
