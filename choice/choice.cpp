@@ -45,23 +45,6 @@ choice_farthest choice_fold_ref(const row_source* X, const double* c, double* ne
 
 // ---- what the engines share -------------------------------------------------------
 
-void tree_build(candidate_tree* t) {
-  for (int32_t at = t->leaves - 1; at >= 1; --at) {
-    const candidate a = t->nodes[2 * at], b = t->nodes[2 * at + 1];
-    t->nodes[at] = farther(b, a) ? b : a;
-  }
-}
-
-void tree_set(candidate_tree* t, int32_t leaf, candidate c) {
-  int32_t at = t->leaves + leaf;
-  t->nodes[at] = c;
-  for (at /= 2; at >= 1; at /= 2) {
-    const candidate a = t->nodes[2 * at], b = t->nodes[2 * at + 1];
-    const candidate win = farther(b, a) ? b : a;
-    if (win.row == t->nodes[at].row && win.dist == t->nodes[at].dist) break;
-    t->nodes[at] = win;
-  }
-}
 
 bool special_rows_list(special_rows* s, const int32_t* finite, int64_t nfinite, int32_t first,
                        int32_t count) {

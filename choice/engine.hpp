@@ -32,9 +32,24 @@ struct candidate_tree {
 };
 
 // Every inner node from the leaves.
-void tree_build(candidate_tree* t);
+inline void tree_build(candidate_tree* t) {
+  for (int32_t at = t->leaves - 1; at >= 1; --at) {
+    const candidate a = t->nodes[2 * at], b = t->nodes[2 * at + 1];
+    t->nodes[at] = farther(b, a) ? b : a;
+  }
+}
+
 // Sets leaf i and mends the way up, stopping where nothing changes.
-void tree_set(candidate_tree* t, int32_t leaf, candidate c);
+inline void tree_set(candidate_tree* t, int32_t leaf, candidate c) {
+  int32_t at = t->leaves + leaf;
+  t->nodes[at] = c;
+  for (at /= 2; at >= 1; at /= 2) {
+    const candidate a = t->nodes[2 * at], b = t->nodes[2 * at + 1];
+    const candidate win = farther(b, a) ? b : a;
+    if (win.row == t->nodes[at].row && win.dist == t->nodes[at].dist) break;
+    t->nodes[at] = win;
+  }
+}
 
 // Whether the d coordinates at x are all finite: a point holding NaN or an
 // infinity lies at distance NaN or +inf from every point, itself included.

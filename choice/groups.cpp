@@ -204,6 +204,8 @@ struct group_engine {
   work_array<double> gather_dist{true};
   work_list<double> centre_z;        // z of each group's centre, proj_q a group
   work_list<double> centre_e;        // ... and its error bound
+  work_list<double> pivot_z;         // the pivots' z, proj_q each
+  double e_most = 0.0;               // the largest error bound of a centre's z
   double z_s[proj_q] = {};
   double e_s = 0.0;
   int64_t proj_rows = 0, proj_kept = 0;  // this window's rows tried, and not left out
@@ -378,22 +380,19 @@ bool find_projection(group_engine& s) {
 void start_projection(group_engine& s) {
   if (!s.by_row || s.d < proj_min_cols || s.finite < proj_min_rows || !find_projection(s)) return;
   const int64_t lanes = s.tiles * by_tile_rows;
-  // The largest computed |p - mu|^2, through the distance scratch.
-  rows_dist_sq(s.level, &s.src, s.row_of.data(), s.finite, s.mu.data(), s.dist.data());
-  double m2 = 0.0;
-  for (int64_t p = 0; p < s.finite; ++p) m2 = std::max(m2, s.dist[p]);
-  const double M = upper_root(s, m2);
-  if (!(M <= proj_max_norm)) return;
   s.Y = by_tile_alloc(s.finite, proj_q, elem_type::f32);
   by_tile batch = by_tile_alloc(std::min(s.finite, proj_batch * by_tile_rows), s.d, s.src.type);
   if (s.Y.x == nullptr || batch.x == nullptr || !s.reach.get(lanes) || !s.proj_t.get(lanes) ||
       !s.gather_row.get(lanes) || !s.gather_pos.get(lanes) || !s.gather_dist.get(lanes) ||
-      !s.centre_z.reserve(s.groups.room() * proj_q) || !s.centre_e.reserve(s.groups.room())) {
+      !s.centre_z.reserve(s.groups.room() * proj_q) || !s.centre_e.reserve(s.groups.room()) ||
+      !s.pivot_z.reserve(int64_t{max_pivots} * proj_q)) {
     by_tile_free(&s.Y);
     by_tile_free(&batch);
     return;
   }
-  // A batch of tiles at a time from the rows, then projected into Y.
+  // A batch of tiles at a time from the rows, projected into Y, and the
+  // largest computed |p - mu|^2 (the padding copies a row).
+  double m2 = 0.0;
   for (int64_t t0 = 0; t0 < s.tiles; t0 += proj_batch) {
     const int64_t nt = std::min(proj_batch, s.tiles - t0);
     batch.rows = std::min(nt * by_tile_rows, s.finite - t0 * by_tile_rows);
@@ -402,8 +401,16 @@ void start_projection(group_engine& s) {
     by_tile into = s.Y;
     into.x = static_cast<float*>(s.Y.x) + t0 * proj_q * by_tile_rows;
     tiles_project(s.level, &batch, 0, nt, s.Q.data(), proj_q, s.mu.data(), &into);
+    double* sq = s.dist.data() + t0 * by_tile_rows;
+    tiles_dist_sq(s.level, &batch, 0, nt, s.mu.data(), sq);
+    for (int64_t p = 0; p < nt * by_tile_rows; ++p) m2 = std::max(m2, sq[p]);
   }
   by_tile_free(&batch);
+  const double M = upper_root(s, m2);
+  if (!(M <= proj_max_norm)) {
+    by_tile_free(&s.Y);
+    return;
+  }
   s.e_row = ((s.err + 0x1p-24 * (s.Sq + s.err)) * M) * s.hi_f + proj_tiny;
   const double start = reach_of(s, no_distance);
   for (int64_t p = 0; p < lanes; ++p) s.reach[p] = start;
@@ -421,6 +428,27 @@ bool make_tiles(group_engine& s) {
   return true;
 }
 
+// The cells' bounds in full once projections are off: every group's upper
+// bound of its distance to its cell's pivot, from the computed distance
+// between their centres (any pivot gives sound bounds).
+void full_cells(group_engine& s) {
+  const int32_t d = s.d;
+  const row_source copies = rows_of_doubles(s.copies.data(), static_cast<int32_t>(s.copies.size() / d), d);
+  for (int64_t p = 0; p < s.cells.size(); ++p) {
+    cell& C = s.cells[p];
+    C.reach = 0.0;
+    const double* q = s.pivots.data() + p * d;
+    for (int32_t g = C.head; g >= 0; g = s.groups[g].next) {
+      group& G = s.groups[g];
+      double D = 0.0;
+      if (G.c_row >= 0) rows_dist_sq(s.level, &s.src, &G.c_row, 1, q, &D);
+      else rows_dist_sq(s.level, &copies, &G.copy, 1, q, &D);
+      G.to_pivot = g == C.head ? 0.0 : upper_root(s, D);
+      C.reach = std::max(C.reach, G.to_pivot);
+    }
+  }
+}
+
 // z_s and E_s for the centre c.
 void project_centre(group_engine& s, const double* c) {
   const int32_t d = s.d;
@@ -429,12 +457,13 @@ void project_centre(group_engine& s, const double* c) {
     const double diff = c[j] - s.mu[j];
     m2 = diff * diff + m2;
   }
-  for (int32_t i = 0; i < proj_q; ++i) {
-    const double* qi = s.Q.data() + int64_t{i} * d;
-    double sum = 0.0;
-    for (int32_t j = 0; j < d; ++j) sum = qi[j] * (c[j] - s.mu[j]) + sum;
-    s.z_s[i] = sum;
+  // Each coordinate summed from j = 0 up, the proj_q sums side by side.
+  double z[proj_q] = {};
+  for (int32_t j = 0; j < d; ++j) {
+    const double diff = c[j] - s.mu[j];
+    for (int32_t i = 0; i < proj_q; ++i) z[i] = s.Q[int64_t{i} * d + j] * diff + z[i];
   }
+  for (int32_t i = 0; i < proj_q; ++i) s.z_s[i] = z[i];
   const double norm = upper_root(s, m2);
   // A centre too far from mu proves nothing through projections.
   s.e_s = norm <= proj_max_norm ? (s.err * norm) * s.hi_f + proj_tiny : HUGE_VAL;
@@ -559,10 +588,13 @@ int64_t compute_tiles(group_engine& s, const double* c) {
 }
 
 // Computes the centre's distance to the rows of every group in s.visit and
-// moves the rows it comes nearer to into the newest group. Only a group
-// that loses rows is gone through again (the others keep their rows and
-// their top), which is most of the visited groups. When every row is
-// visited, the rows are compared in the order of positions.
+// moves the rows it comes nearer to into the newest group. When every row
+// is visited (where nothing can be skipped), the rows are compared in the
+// order of positions, and only a group that loses rows is gone through
+// again, its top recomputed only when the top row left (no row left behind
+// can be farther): a centre takes rows from few of them. Otherwise each
+// visited group is gone through once, without branches on the test (the
+// groups a centre may reach lose many rows, in no pattern).
 void visit_groups(group_engine& s, const double* c) {
   group* groups = s.groups.data();
   const int64_t newest_at = s.groups.size() - 1;
@@ -583,64 +615,73 @@ void visit_groups(group_engine& s, const double* c) {
   const int32_t* row_of = s.row_of.data();
   int32_t* pool = s.pool.data();
   int64_t end = s.pool_end;
-  // lost[g]: 1 when group g loses rows, 3 when its top row is among them.
-  auto lower = [&](int32_t p) {
-    const int32_t g = group_of[p], r = row_of[p];
-    near[p] = dist[p];
-    lowered[p] = 1;
-    lost[g] |= r == groups[g].top.row ? 3 : 1;
-    group_of[p] = static_cast<int32_t>(newest_at);
-    pool[end++] = p;
-    if (farther({dist[p], r}, moved)) moved = {dist[p], r};
-  };
+  const int32_t newest = static_cast<int32_t>(newest_at);
   if (rows == s.finite) {
-    for (int64_t p = 0; p < s.finite; ++p)
-      if (near[p] > dist[p]) lower(static_cast<int32_t>(p));
-  } else {
-    for (int64_t v = 0; v < visits; ++v) {
-      const group& G = groups[visit[v]];
-      const int32_t* pos = pool + G.first;
-      for (int32_t t = 0; t < G.size; ++t)
-        if (near[pos[t]] > dist[pos[t]]) lower(pos[t]);
+    // lost[g]: 1 when group g loses rows, 3 when its top row is among them.
+    for (int64_t p = 0; p < s.finite; ++p) {
+      if (!(near[p] > dist[p])) continue;
+      const int32_t g = group_of[p], r = row_of[p];
+      near[p] = dist[p];
+      lowered[p] = 1;
+      lost[g] |= r == groups[g].top.row ? 3 : 1;
+      group_of[p] = newest;
+      pool[end++] = static_cast<int32_t>(p);
+      if (farther({dist[p], r}, moved)) moved = {dist[p], r};
     }
-  }
-  // The groups that lost rows, without them; a new top only where the top
-  // row left (no row left can be farther than it).
-  for (int64_t v = 0; v < visits; ++v) {
-    const uint8_t how = lost[visit[v]];
-    if (how == 0) continue;
-    lost[visit[v]] = 0;
-    group& G = groups[visit[v]];
-    int32_t* pos = pool + G.first;
-    int32_t w = 0;
-    if (how == 1) {
+    for (int64_t v = 0; v < visits; ++v) {
+      const uint8_t how = lost[visit[v]];
+      if (how == 0) continue;
+      lost[visit[v]] = 0;
+      group& G = groups[visit[v]];
+      int32_t* pos = pool + G.first;
+      int32_t w = 0;
+      candidate top = none;
       for (int32_t t = 0; t < G.size; ++t) {
         const int32_t p = pos[t];
         pos[w] = p;
         w += !lowered[p];
+        if (how == 3 && !lowered[p] && farther({near[p], row_of[p]}, top)) top = {near[p], row_of[p]};
         lowered[p] = 0;
       }
       G.size = w;
-      continue;
-    }
-    candidate top = none;
-    for (int32_t t = 0; t < G.size; ++t) {
-      const int32_t p = pos[t];
-      if (lowered[p]) {
-        lowered[p] = 0;
-        continue;
+      if (how == 3) {
+        G.top = top;
+        tree_set(&s.tree, visit[v], top);
       }
-      pos[w++] = p;
-      if (farther({near[p], row_of[p]}, top)) top = {near[p], row_of[p]};
     }
-    G.size = w;
-    G.top = top;
-    tree_set(&s.tree, visit[v], top);
+  } else {
+    for (int64_t v = 0; v < visits; ++v) {
+      group& G = groups[visit[v]];
+      int32_t* pos = pool + G.first;
+      candidate top = none;
+      int32_t w = 0;
+      for (int32_t t = 0; t < G.size; ++t) {
+        // Both lists are written, and only one of them advances.
+        const int32_t p = pos[t], r = row_of[p];
+        const double dp = dist[p], before = near[p];
+        const bool lower = before > dp;
+        const double now = lower ? dp : before;
+        near[p] = now;
+        group_of[p] = lower ? newest : visit[v];
+        pool[end] = p;
+        pos[w] = p;
+        end += lower;
+        w += !lower;
+        if (lower) {
+          if (farther({now, r}, moved)) moved = {now, r};
+        } else if (farther({now, r}, top)) {
+          top = {now, r};
+        }
+      }
+      G.size = w;
+      G.top = top;
+      tree_set(&s.tree, visit[v], top);
+    }
   }
-  group& newest = groups[newest_at];
-  newest.first = s.pool_end;
-  newest.size = static_cast<int32_t>(end - s.pool_end);
-  newest.top = moved;
+  group& newest_group = groups[newest_at];
+  newest_group.first = s.pool_end;
+  newest_group.size = static_cast<int32_t>(end - s.pool_end);
+  newest_group.top = moved;
   s.pool_end = end;
 }
 
@@ -798,9 +839,11 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     *out = farthest(s);
     return true;
   }
-  // Projections found not to pay: the rows in tiles before anything changes.
+  // Projections found not to pay: the rows in tiles, and the cells' bounds
+  // in full, before anything changes.
   if (s.to_tiles) {
     if (!make_tiles(s)) return false;
+    full_cells(s);
     s.to_tiles = false;
   }
   // A centre is read back by its row only where a row is one run.
@@ -815,8 +858,6 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     fresh.copy = static_cast<int32_t>(s.copies.size() / d);
     for (int32_t j = 0; j < d; ++j) s.copies.push(c[j]);
   }
-  // The largest top before the fold bounds every group's.
-  const double need_all = need_of(s, s.tree.nodes[1].dist);
   s.groups.push(fresh);
   group* groups = s.groups.data();
   if (s.proj) {
@@ -826,12 +867,22 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     s.centre_e.resize(gi);
     s.centre_e.push(s.e_s);
   }
+  // What a group must lie beyond to need no visit: |s - g| >= need_of(T)
+  // in full; with projections, |z_s - z_g| >= W_g + E_s (see the top), the
+  // cells then being cells of the centres' projections. The largest top
+  // before the fold, and the largest E_g, bound every group's.
+  auto need = [&](double top, double e_g) {
+    return s.proj ? (s.Sq * need_of(s, top) + e_g) * s.hi_f + s.e_s : need_of(s, top);
+  };
+  const double need_all = need(s.tree.nodes[1].dist, s.e_most);
 
-  // Distances to the pivots; then the groups that no bound rules out.
+  // Distances to the pivots (in projection, with projections); then the
+  // groups that no bound rules out.
   const int32_t pivots = static_cast<int32_t>(s.cells.size());
   double* pivot_dist = s.pivot_dist.data();
-  const row_source pivot_rows = rows_of_doubles(s.pivots.data(), pivots, d);
-  rows_dist_sq(s.level, &pivot_rows, s.pivot_ids.data(), pivots, c, pivot_dist);
+  const row_source pivot_rows = s.proj ? rows_of_doubles(s.pivot_z.data(), pivots, proj_q)
+                                       : rows_of_doubles(s.pivots.data(), pivots, d);
+  rows_dist_sq(s.level, &pivot_rows, s.pivot_ids.data(), pivots, s.proj ? s.z_s : c, pivot_dist);
   s.visit.clear();
   if (groups[0].size > 0) s.visit.push(0);
   s.cand_rows.clear();
@@ -849,7 +900,7 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     for (int32_t g = C.head; g >= 0; g = groups[g].next) {
       const group& G = groups[g];
       if (G.top.row == INT32_MAX) continue;  // no row above 0.0: nothing to lower
-      if ((lb - G.to_pivot) * s.lo_f >= need_of(s, G.top.dist)) continue;
+      if ((lb - G.to_pivot) * s.lo_f >= need(G.top.dist, s.proj ? s.centre_e[g] : 0.0)) continue;
       maybe[n_maybe++] = g;
     }
   }
@@ -894,9 +945,12 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   else visit_groups(s, c);
 
   group& G = groups[gi];
+  if (s.proj) s.e_most = std::max(s.e_most, s.e_s);
   if (pivots < max_pivots) {
     // A pivot: its own cell, even without rows, for the bounds through it.
     for (int32_t j = 0; j < d; ++j) s.pivots.push(c[j]);
+    if (s.proj)
+      for (int32_t i = 0; i < proj_q; ++i) s.pivot_z.push(s.z_s[i]);
     s.cells.push({gi, gi, 0.0});
   } else if (G.size == 0) {
     // A centre that lowered nothing never will: its rows could only come

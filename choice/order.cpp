@@ -141,14 +141,19 @@ order_team* order_team_start(const row_source* X, int32_t threads, int64_t centr
     t->found.resize(static_cast<size_t>(shards));
     for (int32_t s = 0; s <= shards; ++s)
       t->first.push_back(static_cast<int32_t>(int64_t{X->rows} * s / (shards > 0 ? shards : 1)));
+    // The shards start together: laying their rows out (and, in many
+    // columns, projecting them) is work of the size of a few folds.
+    t->engines.assign(static_cast<size_t>(shards), nullptr);
+#pragma omp parallel for num_threads(shards) schedule(static, 1) if (shards > 1)
     for (int32_t s = 0; s < shards; ++s) {
       const int32_t from = t->first[static_cast<size_t>(s)];
-      t->engines.push_back(choice_start(X, from, t->first[static_cast<size_t>(s) + 1] - from, &opt));
-      if (t->engines.back() == nullptr) {
+      t->engines[static_cast<size_t>(s)] = choice_start(X, from, t->first[static_cast<size_t>(s) + 1] - from, &opt);
+    }
+    for (choice* e : t->engines)
+      if (e == nullptr) {
         order_team_end(t);
         return nullptr;
       }
-    }
   } catch (const std::bad_alloc&) {
     order_team_end(t);
     return nullptr;
