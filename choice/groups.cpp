@@ -70,7 +70,14 @@
 //    (W_p + E_s)^2 >= 2^-280 makes a negligible.
 //  - A group g needs no visit once |s - g| >= N: the same test on
 //    t = fl(|z_s - z_g|^2) with W_g = fl((Sq need_of(T) + E_g)(1 + eps)), E_g
-//    the error of z_g.
+//    the error of z_g; that is, once the exact |z_s - z_g| >= W_g + E_s.
+//  - The pivots' cells are then cells of the centres' projections: z_s and
+//    z_g are points of q dimensions, and the pivot bounds above hold for
+//    them as they do in d (lower_root and upper_root of computed squared
+//    distances between them, eps covering q <= d), against W_g + E_s
+//    computed as fl(W_g + E_s) (the factors (1 + eps) in need_of and W_g
+//    carry several u to spare for that last rounding). When projections
+//    stop, every group's bound to its pivot is recomputed in full.
 // Rows not left out are computed as the plain pass computes them. The
 // projections are kept only while they leave out most of the rows they are
 // tried on; rows are kept below 2^100 from mu, so no float overflows.
