@@ -128,9 +128,10 @@ py::tuple order(py::array x, std::optional<int64_t> k, std::optional<double> rad
 }
 
 // The orders of the items, laid out as a (B, W) table of rows padded with -1
-// and distances padded with NaN. W is the largest k, but no more than the
-// rows of the largest item; with no k, the most steps an item made.
-py::tuple order_items(const std::vector<kcenter::view>& items, const std::vector<int64_t>& k,
+// and distances padded with NaN. W is the largest k, but no more than
+// most_rows (no item can make more steps than it has rows); with no k, the
+// most steps an item made.
+py::tuple order_items(const std::vector<kcenter::view>& items, int64_t most_rows, const std::vector<int64_t>& k,
                       std::optional<double> radius, const index_array& start, int32_t threads) {
   kcenter::batch_options o;
   o.k = k;
@@ -154,9 +155,7 @@ py::tuple order_items(const std::vector<kcenter::view>& items, const std::vector
   if (k.empty()) {
     for (const kcenter::order_result& r : out) width = std::max(width, static_cast<int64_t>(r.rows.size()));
   } else {
-    int64_t rows = 0;
-    for (const kcenter::view& v : items) rows = std::max(rows, v.rows);
-    width = std::min(*std::max_element(k.begin(), k.end()), rows);
+    width = std::min(*std::max_element(k.begin(), k.end()), most_rows);
   }
   const py::ssize_t W = static_cast<py::ssize_t>(width);
   py::array_t<int64_t> rows({B, W});
@@ -201,7 +200,7 @@ py::tuple order_batch_array(py::array points, const std::optional<index_array>& 
   const std::vector<kcenter::view> items =
       kcenter::batch_items(points.data(), v.type, B, P, v.cols, points.strides(0) / points.itemsize(), v.row_stride,
                            v.col_stride, n);
-  return order_items(items, k, radius, start, threads);
+  return order_items(items, P, k, radius, start, threads);
 }
 
 // A sequence of 2-D arrays, each its own matrix.
@@ -209,12 +208,14 @@ py::tuple order_batch_list(const py::list& arrays, const std::vector<int64_t>& k
                            const index_array& start, int32_t threads) {
   std::vector<py::array> kept;  // alive until the engines are done
   std::vector<kcenter::view> items;
+  int64_t most_rows = 0;
   for (size_t b = 0; b < arrays.size(); ++b) {
     kept.push_back(readable(arrays[b].cast<py::array>(), "points[" + std::to_string(b) + "]", 2,
                             "a matrix (2-dimensional)"));
     items.push_back(view_of(kept.back(), 0));
+    most_rows = std::max(most_rows, items.back().rows);
   }
-  return order_items(items, k, radius, start, threads);
+  return order_items(items, most_rows, k, radius, start, threads);
 }
 
 py::object pair(py::array x, int32_t threads) {
