@@ -32,6 +32,7 @@ them (MemoryError when storage cannot be had).
 """
 import numbers
 import operator
+import os
 from typing import NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -101,8 +102,26 @@ def _k(k):
     return None if k is None else max(-1, min(_whole(k, "k"), _INT64_MAX))
 
 
+# GNU OpenMP cannot start threads again in a process forked from one where
+# it has started some: the child would wait for them forever. In such a
+# child every call runs on one thread, which gives the same answers.
+_teams = {"started": False, "forked_after": False}
+
+
+def _forked():
+    _teams["forked_after"] = _teams["started"]
+
+
+os.register_at_fork(after_in_child=_forked)
+
+
 def _threads(threads):
-    return max(0, min(_whole(threads, "the thread count"), _NO_MORE_THREADS))
+    threads = max(0, min(_whole(threads, "the thread count"), _NO_MORE_THREADS))
+    if 1 < threads < _NO_MORE_THREADS:
+        if _teams["forked_after"]:
+            return 1
+        _teams["started"] = True
+    return threads
 
 
 def _radius(radius):

@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""python_bench.py BUILD_DIR [REPS]: the Python package kcenter against what
+people use instead and against the program, on the same data in one run,
+medians of REPS runs (default 5). bench/python.sh builds and runs it.
+
+1. order of 10^6 x 3 float32 (uniform, seed 1), k = 1000: kcenter.order in
+   this process; the kcenter program's own order on the same file, its
+   compute time (BUILD_DIR/bench/kcenter_call: reading and writing left out)
+   and its whole run; Open3D's farthest_point_down_sample (python3-open3d).
+2. a batch (32, 2048, 3) float32, K = 256: kcenter.order_batch on 1 and 2
+   threads; a Python loop over Open3D's down-sampling; the batched NumPy loop
+   (one vector pass per step over every item, float64: the same sums, so the
+   same rows); a batched torch loop (float32) when python3-torch is there.
+3. one call on (1000, 3) float64, k = 10: kcenter.order against the library's
+   own call in C++ on the same file (kcenter_call).
+Needs the package built in BUILD_DIR/python. Each run waits, up to a minute,
+for a second in which the processors are 97% idle (QUIET=0 does not).
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = sys.argv[1]
+REPS = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+sys.path.insert(0, os.path.join(BUILD, "python"))
+
+import numpy as np  # noqa: E402
+
+import kcenter  # noqa: E402
+
+try:
+    import open3d as o3d
+except ImportError:
+    o3d = None
+try:
+    import torch
+except ImportError:
+    torch = None
+
+
+def wait_quiet():
+    if os.environ.get("QUIET", "1") != "1":
+        return
+    for _ in range(60):
+        with open("/proc/stat") as f:
+            a = [int(v) for v in f.readline().split()[1:9]]
+        time.sleep(1)
+        with open("/proc/stat") as f:
+            b = [int(v) for v in f.readline().split()[1:9]]
+        d = [y - x for x, y in zip(a, b)]
+        if 100 * (d[3] + d[4]) >= 97 * sum(d):
+            return
+
+
+def median_time(run, reps=REPS):
+    run()
+    times = []
+    for _ in range(reps):
+        wait_quiet()
+        t = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - t)
+    return statistics.median(times)
+
+
+def call_bench(path, k, reps):
+    out = subprocess.run([os.path.join(BUILD, "bench", "kcenter_call"), path, str(k), str(reps)],
+                         capture_output=True, text=True, check=True).stdout.split()
+    return float(out[0]), float(out[1]), int(out[2])
+
+
+def open3d_fps(X, k):
+    cloud = o3d.geometry.PointCloud(o3d.utility.Vector3dVector(X))
+    return np.asarray(cloud.farthest_point_down_sample(k).points)
+
+
+def same_set(points, X, rows):
+    """Whether Open3D's points are the rows chosen (as sets of points)."""
+    a = np.sort(points.view([("", points.dtype)] * 3), axis=0)
+    b = np.sort(X[rows].astype(np.float64).view([("", np.float64)] * 3), axis=0)
+    return np.array_equal(a, b)
+
+
+def numpy_batch(P, K):
+    """Farthest-first over every item at once, from row 0, in float64."""
+    X = P.astype(np.float64)
+    B, N, _ = X.shape
+    near = np.full((B, N), np.finfo(np.float64).max)
+    rows = np.zeros((B, K), dtype=np.int64)
+    at = np.arange(B)
+    for s in range(1, K):
+        diff = X - X[at, rows[:, s - 1]][:, None, :]
+        d = diff[..., 0] * diff[..., 0] + diff[..., 1] * diff[..., 1] + diff[..., 2] * diff[..., 2]
+        np.minimum(near, d, out=near)
+        rows[:, s] = np.argmax(near, axis=1)
+    return rows
+
+
+def torch_batch(P, K):
+    """The batched loop point-cloud networks write in torch (float32)."""
+    X = torch.from_numpy(P)
+    B, N, _ = X.shape
+    near = torch.full((B, N), 1e10)
+    rows = torch.zeros((B, K), dtype=torch.long)
+    at = torch.arange(B)
+    far = torch.zeros(B, dtype=torch.long)
+    for s in range(K):
+        rows[:, s] = far
+        d = ((X - X[at, far].view(B, 1, 3)) ** 2).sum(-1)
+        near = torch.minimum(near, d)
+        far = near.max(-1)[1]
+    return rows.numpy()
+
+
+def row(*cells):
+    print("| " + " | ".join(cells) + " |")
+
+
+def main():
+    work = tempfile.mkdtemp()
+    rng = np.random.default_rng(1)
+    print(f"medians of {REPS} runs; kcenter {kcenter.__version__}, NumPy {np.__version__}, "
+          f"Open3D {o3d.__version__ if o3d else 'absent'}, torch {torch.__version__ if torch else 'absent'}")
+
+    # 1. One large order.
+    X = rng.random((1000000, 3), dtype=np.float32)
+    path = os.path.join(work, "uniform_1e6x3_f4.npy")
+    np.save(path, X)
+    mapped = np.load(path, mmap_mode="r")
+    ours = kcenter.order(X, 1000)
+    t_ours = median_time(lambda: kcenter.order(X, 1000))
+    t_mapped = median_time(lambda: kcenter.order(mapped, 1000))
+    t_cli, t_api, checksum = call_bench(path, 1000, REPS)
+    cli = [os.path.join(BUILD, "kcenter", "kcenter"), "order", "-k", "1000", path]
+    t_whole = median_time(lambda: subprocess.run(cli, stdout=subprocess.DEVNULL, check=True))
+    print("\n## order, 10^6 x 3 float32 uniform, k = 1000\n")
+    row("work", "time", "kcenter.order / it", "same rows")
+    row("---", "---", "---", "---")
+    row("kcenter.order(X, 1000), X in memory", f"{t_ours:.4f} s", "1.00", "")
+    row("kcenter.order on np.load(mmap_mode='r')", f"{t_mapped:.4f} s", f"{t_ours / t_mapped:.2f}",
+        "yes" if np.array_equal(kcenter.order(mapped, 1000).rows, ours.rows) else "NO")
+    row("library call in C++ on the mapped file (kcenter_call)", f"{t_api:.4f} s", f"{t_ours / t_api:.2f}",
+        "yes" if checksum == int(ours.rows.sum()) else "NO")
+    row("kcenter program's compute (kcenter_call)", f"{t_cli:.4f} s", f"{t_ours / t_cli:.2f}",
+        "yes" if checksum == int(ours.rows.sum()) else "NO")
+    row("kcenter program, whole run from the shell", f"{t_whole:.4f} s", f"{t_ours / t_whole:.2f}", "")
+    if o3d:
+        t_o3d = median_time(lambda: open3d_fps(X, 1000))
+        same = "yes" if same_set(open3d_fps(X, 1000), X, ours.rows) else "no"
+        row("Open3D farthest_point_down_sample (cloud made from X included)", f"{t_o3d:.4f} s",
+            f"{t_ours / t_o3d:.3f} ({t_o3d / t_ours:.1f}x faster)", same + " (as a set)")
+
+    # 2. A batch of clouds.
+    P = rng.random((32, 2048, 3), dtype=np.float32)
+    batch = kcenter.order_batch(P, 256)
+    t1 = median_time(lambda: kcenter.order_batch(P, 256, threads=1))
+    t2 = median_time(lambda: kcenter.order_batch(P, 256, threads=2))
+    same2 = np.array_equal(kcenter.order_batch(P, 256, threads=2).rows, batch.rows)
+    print("\n## order_batch, (32, 2048, 3) float32 uniform, K = 256\n")
+    row("work", "time", "/ order_batch, 1 thread", "same rows")
+    row("---", "---", "---", "---")
+    row("kcenter.order_batch(P, 256, threads=1)", f"{t1:.4f} s", "1.00", "")
+    row("kcenter.order_batch(P, 256, threads=2)", f"{t2:.4f} s", f"{t2 / t1:.2f} (t1 / t2 = {t1 / t2:.2f})",
+        "yes" if same2 else "NO")
+    if o3d:
+        t = median_time(lambda: [open3d_fps(P[b], 256) for b in range(len(P))])
+        same = all(same_set(open3d_fps(P[b], 256), P[b], batch.rows[b]) for b in range(len(P)))
+        row("Python loop over Open3D farthest_point_down_sample", f"{t:.4f} s", f"{t / t1:.1f}",
+            ("yes" if same else "no") + " (as sets)")
+    t = median_time(lambda: numpy_batch(P, 256))
+    row("batched NumPy loop (float64)", f"{t:.4f} s", f"{t / t1:.1f}",
+        "yes" if np.array_equal(numpy_batch(P, 256), batch.rows) else "NO")
+    if torch:
+        torch.set_num_threads(1)
+        t = median_time(lambda: torch_batch(P, 256))
+        tt = torch_batch(P, 256)
+        row("batched torch loop (float32), 1 thread", f"{t:.4f} s", f"{t / t1:.1f}",
+            f"{np.mean(np.all(tt == batch.rows, axis=1)) * 32:.0f} of 32 items")
+
+    # 3. The cost of a call.
+    small = rng.random((1000, 3))
+    path = os.path.join(work, "uniform_1000x3.npy")
+    np.save(path, small)
+    calls = 2001
+    _, t_api, _ = call_bench(path, 10, calls)
+    wait_quiet()
+    times = []
+    for _ in range(calls):
+        t = time.perf_counter_ns()
+        kcenter.order(small, 10)
+        times.append(time.perf_counter_ns() - t)
+    t_py = statistics.median(times) * 1e-9
+    print("\n## one call, (1000, 3) float64, k = 10 (medians of 2001 calls)\n")
+    row("work", "time")
+    row("---", "---")
+    row("kcenter.order(X, 10)", f"{t_py * 1e6:.1f} us")
+    row("library call in C++ (kcenter_call)", f"{t_api * 1e6:.1f} us")
+    row("difference: the binding's cost", f"{(t_py - t_api) * 1e6:.1f} us")
+    for f in os.listdir(work):
+        os.remove(os.path.join(work, f))
+    os.rmdir(work)
+
+
+if __name__ == "__main__":
+    main()
