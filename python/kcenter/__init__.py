@@ -36,6 +36,7 @@ import os
 from typing import NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _kcenter
 
@@ -79,7 +80,7 @@ class Assignment(NamedTuple):
     dist_sq: np.ndarray
 
 
-ArrayLike = object  # a 2-D float64/float32 array, buffer, __array__ object, or rows as lists
+Rows = Union[int, Sequence[int], npt.NDArray[np.integer]]
 
 
 def _matrix(X):
@@ -160,8 +161,8 @@ def _start(start):
     return _rows(start, "the start rows")
 
 
-def order(X, k: Optional[int] = None, *, radius: Optional[float] = None,
-          start: Union[int, Sequence[int], np.ndarray] = 0, threads: int = 1) -> Order:
+def order(X: npt.ArrayLike, k: Optional[int] = None, *, radius: Optional[float] = None, start: Rows = 0,
+          threads: int = 1) -> Order:
     """The farthest-first order of the rows of X (k-center by farthest-first
     traversal): the start rows, then each time the row whose squared distance
     to its nearest earlier step is largest, the lowest row among equals.
@@ -199,8 +200,9 @@ def order(X, k: Optional[int] = None, *, radius: Optional[float] = None,
     return Order(rows, dist_sq, stop)
 
 
-def order_batch(points, k: Union[None, int, Sequence[int]], *, lengths=None, radius: Optional[float] = None,
-                start: Union[int, Sequence[int], np.ndarray] = 0, threads: int = 1) -> Batch:
+def order_batch(points: Union[npt.ArrayLike, Sequence[npt.ArrayLike]], k: Union[None, int, Sequence[int]], *,
+                lengths: Optional[Rows] = None, radius: Optional[float] = None, start: Rows = 0,
+                threads: int = 1) -> Batch:
     """The farthest-first orders of a batch of matrices, each exactly its own
     order(item, k_b, radius=radius, start=start).
 
@@ -239,7 +241,7 @@ def order_batch(points, k: Union[None, int, Sequence[int]], *, lengths=None, rad
     return Batch(rows, dist_sq, counts, stops)
 
 
-def pair(X, *, threads: int = 1) -> Optional[Pair]:
+def pair(X: npt.ArrayLike, *, threads: int = 1) -> Optional[Pair]:
     """The two rows of X farthest apart: Pair(i, j, dist_sq) with i < j, the
     largest squared distance and the lowest (i, j) among equals, a NaN
     distance never counting. When no two rows lie a positive distance apart,
@@ -253,7 +255,7 @@ def pair(X, *, threads: int = 1) -> Optional[Pair]:
     return None if found is None else Pair(*found)
 
 
-def assign(X, rows: Union[int, Sequence[int], np.ndarray], *, threads: int = 1) -> Assignment:
+def assign(X: npt.ArrayLike, rows: Rows, *, threads: int = 1) -> Assignment:
     """Each row's nearest centre among the rows `rows` of X (the clusters of
     a k-center answer, e.g. assign(X, order(X, k).rows)).
 
