@@ -14,16 +14,9 @@ namespace kcenter {
 
 inline constexpr int32_t max_threads = 4096;
 
-// The rows of a view as the engines read them. Rows that the engines cannot
-// yet read where they lie are copied, as doubles, into `owned`.
+// The rows of a view as the engines read them, where they lie.
 struct rows_input {
   row_source rows{nullptr, 0, 0, 0, 1, elem_type::f64};
-  double* owned = nullptr;
-  rows_input() = default;
-  rows_input(const rows_input&) = delete;
-  rows_input& operator=(const rows_input&) = delete;
-  rows_input(rows_input&& o) noexcept : rows(o.rows), owned(o.owned) { o.owned = nullptr; }
-  ~rows_input();
 };
 
 // Checks the view (sizes, data) and makes its rows; false with *err set.

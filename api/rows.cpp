@@ -12,8 +12,6 @@
 
 namespace kcenter {
 
-rows_input::~rows_input() { work_free(owned); }
-
 bool rows_open(const view& x, rows_input* in, error* err) {
   auto fail = [&](fault code, const std::string& line) {
     if (err != nullptr) *err = error{code, line};
@@ -29,27 +27,11 @@ bool rows_open(const view& x, rows_input* in, error* err) {
   if (x.data == nullptr && x.rows > 0 && x.cols > 0) return fail(fault::bad_view, "error : the matrix has no data");
   in->rows = row_source{x.data, static_cast<int32_t>(x.rows), static_cast<int32_t>(x.cols), x.row_stride,
                         x.col_stride, x.type == dtype::float32 ? elem_type::f32 : elem_type::f64};
-  if (in->rows.rows == 0 || in->rows.cols == 0) {
-    // Nothing to read: an empty run of doubles stands for it.
-    static const double none = 0.0;
-    in->rows = rows_of_doubles(&none, in->rows.rows, in->rows.cols);
-    in->rows.row_stride = 0;
-    return true;
-  }
-  if (rows_are_doubles(&in->rows)) return true;
-  const int64_t n = int64_t{in->rows.rows} * in->rows.cols;
-  in->owned = static_cast<double*>(work_alloc(n * static_cast<int64_t>(sizeof(double))));
-  if (in->owned == nullptr)
-    return fail(fault::no_memory, "error : not enough memory for a " + std::to_string(x.rows) + " x " +
-                                      std::to_string(x.cols) + " matrix");
-  for (int32_t i = 0; i < in->rows.rows; ++i) rows_get(&in->rows, i, in->owned + int64_t{i} * in->rows.cols);
-  in->rows = rows_of_doubles(in->owned, in->rows.rows, in->rows.cols);
   return true;
 }
 
 farthest pair_pruned(const rows_input* in, int32_t threads) {
-  const mat A{const_cast<double*>(static_cast<const double*>(in->rows.data)), in->rows.rows, in->rows.cols};
-  return farthest_pair_pruned(&A, threads, simd_best());
+  return farthest_pair_pruned(&in->rows, threads, simd_best());
 }
 
 namespace {
@@ -73,7 +55,7 @@ bool assign_rows(const rows_input* in, const std::vector<int64_t>& centres, int3
     work_free(c);
     return false;
   }
-  by_tile_fill(&T, static_cast<const double*>(X.data), nullptr);
+  by_tile_fill(&T, &X, nullptr);
   for (int64_t j = 0; j < k; ++j) rows_get(&X, centres[static_cast<size_t>(j)], c + j * d);
   const simd_level level = simd_best();
   const int64_t blocks = (T.tiles + block_tiles - 1) / block_tiles;

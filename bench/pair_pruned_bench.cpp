@@ -64,7 +64,7 @@ const std::vector<double>& points_of(const pair_case& c) {
 }
 
 void pruned(benchmark::State& state, const pair_case* c, int32_t threads) {
-  const mat A{const_cast<double*>(points_of(*c).data()), c->n, c->d};
+  const row_source A = rows_of_doubles(points_of(*c).data(), c->n, c->d);
   farthest f = no_pair;
   for (auto _ : state) benchmark::DoNotOptimize(f = farthest_pair_pruned(&A, threads, simd_best()));
   state.counters["computed"] = static_cast<double>(f.compared) / (0.5 * c->n * (c->n - 1.0));

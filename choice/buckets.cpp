@@ -99,10 +99,10 @@ int64_t carve_arrays(bucket_engine* e, int32_t rows, char* block) {
 }
 
 // Lists the finite rows in e->row, in row order, and the others apart.
-bool list_finite_rows(bucket_engine* e, const mat* A) {
+bool list_finite_rows(bucket_engine* e, const row_source* A) {
   e->finite = 0;
   for (int32_t i = 0; i < A->rows; ++i)
-    if (finite_row(A->data + int64_t{i} * A->cols, A->cols)) e->row[e->finite++] = i;
+    if (rows_finite(A, i)) e->row[e->finite++] = i;
   return special_rows_list(&e->specials, e->row, e->finite, 0, A->rows);
 }
 
@@ -133,7 +133,7 @@ uint64_t* radix_sort_keys(uint64_t* items, uint64_t* spare, int64_t n, int32_t b
 // their bounding box (q bits a coordinate, at most 32 key bits), so that
 // each cut of bucket_rows positions holds nearby rows. False when the
 // sort's scratch cannot be had.
-bool sort_along_curve(bucket_engine* e, const mat* A) {
+bool sort_along_curve(bucket_engine* e, const row_source* A) {
   const int32_t d = A->cols, n = e->finite;
   const int32_t q = std::max(1, std::min(16, 32 / std::max(d, 1)));
   const int32_t key_dims = std::min(d, 32 / q);
@@ -143,13 +143,16 @@ bool sort_along_curve(bucket_engine* e, const mat* A) {
     hi[j] = -HUGE_VAL;
     scale[j] = 0.0;
   }
-  for (int32_t p = 0; p < n; ++p) {
-    const double* r = A->data + int64_t{e->row[p]} * d;
-    for (int32_t j = 0; j < key_dims; ++j) {
-      lo[j] = std::min(lo[j], r[j]);
-      hi[j] = std::max(hi[j], r[j]);
+  const int64_t rs = A->row_stride, cs = A->col_stride;
+  rows_visit(A, [&](auto* data) {
+    for (int32_t p = 0; p < n; ++p) {
+      const auto* r = data + e->row[p] * rs;
+      for (int32_t j = 0; j < key_dims; ++j) {
+        lo[j] = std::min(lo[j], static_cast<double>(r[j * cs]));
+        hi[j] = std::max(hi[j], static_cast<double>(r[j * cs]));
+      }
     }
-  }
+  });
   // Halves keep the widths finite over the whole double range.
   for (int32_t j = 0; j < key_dims; ++j) {
     const double width = hi[j] * 0.5 - lo[j] * 0.5;
@@ -167,18 +170,20 @@ bool sort_along_curve(bucket_engine* e, const mat* A) {
                             : static_cast<uint64_t*>(work_alloc(2 * int64_t{n} * 8));
   if (items == nullptr) return false;
   const double cells = std::ldexp(1.0, q);
-  for (int32_t p = 0; p < n; ++p) {
-    const double* r = A->data + int64_t{e->row[p]} * d;
-    uint32_t key = 0;
-    for (int32_t j = 0; j < key_dims; ++j) {
-      const double t = (r[j] * 0.5 - lo[j] * 0.5) * scale[j];
-      const uint32_t cell = t >= cells - 1 ? static_cast<uint32_t>(cells - 1)
-                            : t > 0        ? static_cast<uint32_t>(t)
-                                           : 0u;
-      key |= spread[cell] << j;
+  rows_visit(A, [&](auto* data) {
+    for (int32_t p = 0; p < n; ++p) {
+      const auto* r = data + e->row[p] * rs;
+      uint32_t key = 0;
+      for (int32_t j = 0; j < key_dims; ++j) {
+        const double t = (static_cast<double>(r[j * cs]) * 0.5 - lo[j] * 0.5) * scale[j];
+        const uint32_t cell = t >= cells - 1 ? static_cast<uint32_t>(cells - 1)
+                              : t > 0        ? static_cast<uint32_t>(t)
+                                             : 0u;
+        key |= spread[cell] << j;
+      }
+      items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(p);
     }
-    items[p] = uint64_t{key} << 32 | static_cast<uint32_t>(p);
-  }
+  });
   uint64_t* sorted = radix_sort_keys(items, items + n, n, q * key_dims);
   // The rows in rising order within each bucket, so that its lowest position
   // among equals is its lowest row: each listed row's bucket (by where the
@@ -271,7 +276,7 @@ bool buckets_pay(int32_t rows, int32_t cols, int64_t centres) {
          rows >= pruning_min_rows;
 }
 
-bucket_engine* buckets_start(const mat* A, simd_level level) {
+bucket_engine* buckets_start(const row_source* A, simd_level level) {
   bucket_engine* e = new (std::nothrow) bucket_engine{};
   if (e == nullptr) return nullptr;
   e->level = level;
@@ -297,7 +302,7 @@ bucket_engine* buckets_start(const mat* A, simd_level level) {
     buckets_end(e);
     return nullptr;
   }
-  by_coord_fill(&e->X, A->data, e->row);
+  by_coord_fill(&e->X, A, e->row);
   make_boxes(e);
   fill_tree(e);
   return e;

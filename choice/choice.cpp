@@ -21,13 +21,29 @@ choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest) 
   return far;
 }
 
-// ---- what the engines share -------------------------------------------------------
-
-bool finite_row(const double* x, int32_t d) {
-  for (int32_t j = 0; j < d; ++j)
-    if (!std::isfinite(x[j])) return false;
-  return true;
+choice_farthest choice_fold_ref(const row_source* X, const double* c, double* nearest) {
+  if (rows_are_doubles(X)) {
+    const mat A{static_cast<double*>(const_cast<void*>(X->data)), X->rows, X->cols};
+    return choice_fold_ref(&A, c, nearest);
+  }
+  choice_farthest far{0.0, -1};
+  rows_visit(X, [&](auto* data) {
+    for (int32_t i = 0; i < X->rows; ++i) {
+      const auto* row = data + int64_t{i} * X->row_stride;
+      // vec_dist_sq's sum, on the coordinates widened as they are read.
+      double d = 0.0;
+      for (int32_t j = 0; j < X->cols; ++j) {
+        const double diff = static_cast<double>(row[j * X->col_stride]) - c[j];
+        d = diff * diff + d;
+      }
+      if (nearest[i] > d) nearest[i] = d;
+      if (nearest[i] > far.dist_sq) far = choice_farthest{nearest[i], i};
+    }
+  });
+  return far;
 }
+
+// ---- what the engines share -------------------------------------------------------
 
 bool special_rows_list(special_rows* s, const int32_t* finite, int64_t nfinite, int32_t first,
                        int32_t count) {
@@ -74,7 +90,7 @@ bool special_rows_drop(special_rows* s, int64_t t) {
 
 // ---- one vector pass per centre ---------------------------------------------------
 
-bool pass_start(pass_engine* e, const mat* A, double* near) {
+bool pass_start(pass_engine* e, const row_source* A, double* near) {
   e->X = by_coord_alloc(A->rows, A->cols);
   e->near = near != nullptr ? near : static_cast<double*>(work_alloc(int64_t{A->rows} * 8));
   if (e->X.x == nullptr || e->near == nullptr) {
@@ -82,7 +98,7 @@ bool pass_start(pass_engine* e, const mat* A, double* near) {
     pass_end(e);
     return false;
   }
-  by_coord_fill(&e->X, A->data, nullptr);
+  by_coord_fill(&e->X, A, nullptr);
   if (near == nullptr)
     for (int32_t i = 0; i < A->rows; ++i) e->near[i] = no_distance;
   return true;
@@ -118,8 +134,8 @@ enum class path_kind { passes, buckets, groups, plain };
 }  // namespace
 
 struct choice {
-  const mat* A;
-  mat rows;        // the engine's rows, as a matrix of their own
+  row_source A;
+  row_source rows;  // the engine's rows, as a source of their own
   int32_t first;
   simd_level level;
   path_kind path;
@@ -155,10 +171,10 @@ bool takes_groups(const choice_options* opt, int32_t cols) {
 
 }  // namespace
 
-choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_options* opt) {
+choice* choice_start(const row_source* A, int32_t first, int32_t count, const choice_options* opt) {
   if (first < 0 || count < 0 || first > A->rows - count) return nullptr;
-  const mat rows{A->data + int64_t{first} * A->cols, count, A->cols};
-  choice* s = new (std::nothrow) choice{A, rows, first, opt->level, path_kind::passes, nullptr, nullptr,
+  const row_source rows = rows_slice(A, first, count);
+  choice* s = new (std::nothrow) choice{*A, rows, first, opt->level, path_kind::passes, nullptr, nullptr,
                                         pass_engine{{nullptr, 0, 0, 0}, nullptr}, nullptr, HUGE_VAL, 0, 0};
   if (s == nullptr) return nullptr;
   const int32_t cols = A->cols;
@@ -168,7 +184,7 @@ choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_op
       s->give_up = ratio * ratio;
     }
     s->near = static_cast<double*>(work_alloc(int64_t{count} * 8));
-    if (s->near != nullptr) s->groups = groups_start(A, first, count, opt->level, opt->centres);
+    if (s->near != nullptr) s->groups = groups_start(&s->A, first, count, opt->level, opt->centres);
     if (s->groups != nullptr) {
       s->path = path_kind::groups;
       return s;
@@ -191,10 +207,15 @@ choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_op
   return s;
 }
 
+choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_options* opt) {
+  const row_source X = rows_of_doubles(A->data, A->rows, A->cols);
+  return choice_start(&X, first, count, opt);
+}
+
 choice_farthest choice_fold(choice* s, const double* c, int64_t c_row) {
   choice_farthest f{0.0, -1};
   if (s->path == path_kind::groups) {
-    if (c_row < 0 || c_row >= s->A->rows) c_row = -1;
+    if (c_row < 0 || c_row >= s->A.rows) c_row = -1;
     if (groups_fold(s->groups, c, c_row, &f)) {
       s->window += groups_visits(s->groups);
       if (++s->folds % give_up_window == 0) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "matvec.hpp"
+#include "rows.hpp"
 #include "simd.hpp"
 
 // The row a fold leaves farthest from the centres and its nearest distance;
@@ -24,6 +25,9 @@ struct choice_farthest {
 // The plain fold, row by row with vec_dist_sq: folds c (A->cols doubles)
 // into nearest[0 .. A->rows - 1] and returns the farthest row afterwards.
 choice_farthest choice_fold_ref(const mat* A, const double* c, double* nearest);
+// The same over the rows of X, each coordinate widened to double as it is
+// read: the same sums as vec_dist_sq over the rows widened first.
+choice_farthest choice_fold_ref(const row_source* X, const double* c, double* nearest);
 
 // How the engine prunes: never (one vector pass per centre over every row),
 // when it pays, or always. Up to 8 columns it groups rows into buckets of
@@ -41,16 +45,21 @@ struct choice_options {
 
 struct choice;
 
-// The engine over rows [first, first + count) of A (A must outlive it),
-// every nearest distance at the start value. Null when its storage cannot
-// be had, or when the rows do not lie within A.
+// The engine over rows [first, first + count) of A (the data A names must
+// outlive the engine; the record itself is copied), every nearest distance
+// at the start value. Null when its storage cannot be had, or when the rows
+// do not lie within A. Float32 rows give exactly the answers of the same
+// rows widened to double first.
+choice* choice_start(const row_source* A, int32_t first, int32_t count, const choice_options* opt);
+// The same over a matrix of doubles.
 choice* choice_start(const mat* A, int32_t first, int32_t count, const choice_options* opt);
 // Folds c (A->cols doubles) into the nearest distance of each of the
 // engine's rows; returns the farthest of them afterwards, as a row of A
 // (not counted from first), exactly as choice_fold_ref over those rows.
-// c_row is the row of A whose doubles c holds (it may lie outside the
-// engine's rows), or -1 when c is no row of A: a centre given by its row is
-// read from A when needed later, one given as -1 is copied.
+// c_row is the row of A whose coordinates c holds, widened (it may lie
+// outside the engine's rows), or -1 when c is no row of A: a centre given
+// by its row may be read from A when needed later, one given as -1 is
+// copied.
 choice_farthest choice_fold(choice* s, const double* c, int64_t c_row);
 // The nearest distances of the engine's rows, in row order, into
 // nearest[0 .. count - 1].

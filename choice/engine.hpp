@@ -1,7 +1,7 @@
 // The engine's ways of folding a centre, as choice.cpp drives them. Each
-// works on rows [first, first + count) of a matrix; the pass and bucket
-// engines are given those rows as a matrix of their own and answer in its
-// rows, the grouped engine is given the whole matrix (its centres are
+// works on rows [first, first + count) of a row source; the pass and bucket
+// engines are given those rows as a source of their own and answer in its
+// rows, the grouped engine is given the whole source (its centres are
 // referenced by their row of it) and answers in rows of it.
 #pragma once
 
@@ -23,9 +23,9 @@ inline bool farther(candidate a, candidate b) {
   return a.dist > b.dist || (a.dist == b.dist && a.dist > 0.0 && a.row < b.row);
 }
 
-// Whether the d coordinates at x are all finite: a row holding NaN or an
+// Whether the d coordinates at x are all finite: a point holding NaN or an
 // infinity lies at distance NaN or +inf from every point, itself included.
-bool finite_row(const double* x, int32_t d);
+inline bool finite_row(const double* x, int32_t d) { return finite_doubles(x, d, 1); }
 
 // The rows that hold NaN or an infinity, in rising order. Their nearest
 // distance never leaves the start value, until the order drops them (once
@@ -61,7 +61,7 @@ struct pass_engine {
 // Lays out the rows of A. With near null every nearest distance starts at
 // the start value; else at near[i], and the engine takes near over (from
 // work_alloc) when it starts, and leaves it to the caller when it cannot.
-bool pass_start(pass_engine* e, const mat* A, double* near);
+bool pass_start(pass_engine* e, const row_source* A, double* near);
 choice_farthest pass_fold(pass_engine* e, simd_level level, const double* c);
 void pass_end(pass_engine* e);
 
@@ -69,7 +69,7 @@ struct bucket_engine;
 
 // Whether grouping rows into buckets pays for this shape and number of centres.
 bool buckets_pay(int32_t rows, int32_t cols, int64_t centres);
-bucket_engine* buckets_start(const mat* A, simd_level level);
+bucket_engine* buckets_start(const row_source* A, simd_level level);
 choice_farthest buckets_fold(bucket_engine* e, const double* c);
 void buckets_nearest(const bucket_engine* e, double* nearest);
 // The nearest distance of the engine's row `row` now (0.0 once dropped);
@@ -83,11 +83,12 @@ struct group_engine;
 
 // Rows [first, first + count) of A (A->cols >= 1), grouped by nearest
 // centre, with room for `centres` folds. Null when storage cannot be had.
-group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_level level,
+group_engine* groups_start(const row_source* A, int32_t first, int32_t count, simd_level level,
                            int64_t centres);
-// Folds c, which is row c_row of A when c_row >= 0 (the engine then reads
-// the row instead of keeping a copy); the farthest row into *out, as a row
-// of A. False, with nothing changed, when the fold's storage cannot be had.
+// Folds c, which is row c_row of A when c_row >= 0 (where A's rows are
+// row-major doubles the engine then reads the row instead of keeping a
+// copy); the farthest row into *out, as a row of A. False, with nothing
+// changed, when the fold's storage cannot be had.
 bool groups_fold(group_engine* e, const double* c, int64_t c_row, choice_farthest* out);
 // How many rows' distances the last fold computed.
 int64_t groups_visits(const group_engine* e);

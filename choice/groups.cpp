@@ -44,8 +44,9 @@
 // The rows are copied once, in tiles (by_tile), and a fold computes each
 // tile that holds a row of a visited group once. When the tiles computed
 // hold many rows of groups not visited, the copy is laid out again from the
-// matrix, group after group and the groups of one cell together, so that a
-// fold reads few tiles it does not need.
+// rows, group after group and the groups of one cell together, so that a
+// fold reads few tiles it does not need. A centre given by its row is read
+// back from the rows when they are row-major doubles, and copied otherwise.
 //
 // Rows holding NaN or an infinity are in no group: their distance to every
 // centre is NaN or +inf, so the strict test never lowers them; they stand as
@@ -124,7 +125,8 @@ class block {
 }  // namespace
 
 struct group_engine {
-  const double* x = nullptr;  // the rows of A, row-major: centres are read from here
+  row_source src{nullptr, 0, 0, 0, 0, elem_type::f64};  // the rows of A
+  bool by_row = false;  // whether centres are read from A (row-major doubles) by their row
   int32_t d = 0;
   int32_t first = 0, count = 0;  // the engine's rows of A
   simd_level level = simd_level::plain;
@@ -247,7 +249,7 @@ void relayout(group_engine& s) {
   std::memcpy(s.near.get(), near, sizeof(double) * static_cast<size_t>(w));
   for (int64_t p = 0; p < w; ++p) s.pool[p] = static_cast<int32_t>(p);
   s.pool_end = w;
-  by_tile_fill(&s.X, s.x, s.row_of.get());
+  by_tile_fill(&s.X, &s.src, s.row_of.get());
   s.pos_stale = true;
 }
 
@@ -342,11 +344,12 @@ choice_farthest farthest(const group_engine& s) {
 
 }  // namespace
 
-group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_level level,
+group_engine* groups_start(const row_source* A, int32_t first, int32_t count, simd_level level,
                            int64_t centres) {
   try {
     auto s = std::make_unique<group_engine>();
-    s->x = A->data;
+    s->src = *A;
+    s->by_row = rows_are_doubles(A);
     s->d = A->cols;
     s->first = first;
     s->count = count;
@@ -359,7 +362,7 @@ group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_leve
     // The finite rows, in order, take the first positions.
     s->row_of.get(int64_t{count} + by_tile_rows);
     for (int32_t i = first; i < first + count; ++i)
-      if (finite_row(A->data + int64_t{i} * d, d)) s->row_of[s->finite++] = i;
+      if (rows_finite(A, i)) s->row_of[s->finite++] = i;
     if (!special_rows_list(&s->specials, s->row_of.get(), s->finite, first, count)) return nullptr;
     s->X = by_tile_alloc(s->finite, d);
     if (s->X.x == nullptr) return nullptr;
@@ -376,7 +379,7 @@ group_engine* groups_start(const mat* A, int32_t first, int32_t count, simd_leve
     const int64_t words = (s->X.tiles + 63) / 64 + 1;
     s->marks.get(words);
     std::memset(s->marks.get(), 0, sizeof(uint64_t) * static_cast<size_t>(words));
-    by_tile_fill(&s->X, A->data, s->row_of.get());
+    by_tile_fill(&s->X, A, s->row_of.get());
     // A group per centre at most, and the first: room for the folds asked
     // for, up to a start that stays small beside the rows (more grow it).
     reserve_groups(*s, std::min<int64_t>({centres, int64_t{A->rows} + 1, first_groups}) + 2);
@@ -403,7 +406,8 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     *out = farthest(s);
     return true;
   }
-  const bool copied = c_row < 0;
+  // A centre is read back by its row only from row-major doubles.
+  const bool copied = c_row < 0 || !s.by_row;
   try {
     reserve_groups(s, static_cast<int64_t>(s.groups.size()) + 1);
     if (copied && s.copies.capacity() < s.copies.size() + static_cast<size_t>(d))
@@ -413,7 +417,7 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
   }
   // Nothing below asks for storage.
   const int32_t gi = static_cast<int32_t>(s.groups.size());
-  group fresh{s.pool_end, 0, none, static_cast<int32_t>(c_row), -1, 0.0, -1};
+  group fresh{s.pool_end, 0, none, copied ? -1 : static_cast<int32_t>(c_row), -1, 0.0, -1};
   if (copied) {
     fresh.copy = static_cast<int32_t>(s.copies.size() / static_cast<size_t>(d));
     s.copies.insert(s.copies.end(), c, c + d);
@@ -456,7 +460,8 @@ bool groups_fold(group_engine* sp, const double* c, int64_t c_row, choice_farthe
     if (!(D <= no_distance && thr <= no_distance && D >= thr)) s.visit.push_back(g);
   };
   double* D = s.cand_dist.data();
-  rows_dist_sq(s.level, s.x, d, s.cand_rows.data(), static_cast<int64_t>(s.cand_rows.size()), c, D);
+  rows_dist_sq(s.level, static_cast<const double*>(s.src.data), d, s.cand_rows.data(),
+               static_cast<int64_t>(s.cand_rows.size()), c, D);
   for (size_t t = 0; t < s.cand_rows.size(); ++t) test(s.cand_groups[t], D[t]);
   rows_dist_sq(s.level, s.copies.data(), d, s.cand_copies.data(),
                static_cast<int64_t>(s.cand_copies.size()), c, D);

@@ -126,18 +126,15 @@ constexpr int32_t shard_min_rows = 4096;
 // farthest, the lowest row among equals, so it does not depend on the
 // number of shards.
 struct order_team {
-  mat A;  // X as a matrix of doubles
   std::vector<choice*> engines;
   std::vector<int32_t> first;
   std::vector<choice_farthest> found;
 };
 
 order_team* order_team_start(const row_source* X, int32_t threads, int64_t centres) {
-  if (!rows_are_doubles(X)) return nullptr;
   order_team* t = new (std::nothrow) order_team;
   if (t == nullptr) return nullptr;
   try {
-    t->A = mat{const_cast<double*>(static_cast<const double*>(X->data)), X->rows, X->cols};
     const int32_t most = static_cast<int32_t>((int64_t{X->rows} + shard_min_rows - 1) / shard_min_rows);
     const int32_t shards = X->rows == 0 ? 0 : threads < most ? threads : most;
     const choice_options opt{simd_best(), choice_prune::automatic, centres};
@@ -146,7 +143,7 @@ order_team* order_team_start(const row_source* X, int32_t threads, int64_t centr
       t->first.push_back(static_cast<int32_t>(int64_t{X->rows} * s / (shards > 0 ? shards : 1)));
     for (int32_t s = 0; s < shards; ++s) {
       const int32_t from = t->first[static_cast<size_t>(s)];
-      t->engines.push_back(choice_start(&t->A, from, t->first[static_cast<size_t>(s) + 1] - from, &opt));
+      t->engines.push_back(choice_start(X, from, t->first[static_cast<size_t>(s) + 1] - from, &opt));
       if (t->engines.back() == nullptr) {
         order_team_end(t);
         return nullptr;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "choice.hpp"
+#include "order.hpp"
 #include "cli.hpp"
 #include "matvec.hpp"
 
@@ -39,25 +40,52 @@ static const char help_text[] =
     "\"%.6lf \", one row per line, and exits with 0; bad input prints one line and\n"
     "exits with 1.\n";
 
-// The centres the plain loop chooses, center_cost once per centre, stopping
-// at the first centre chosen right after itself (every later one repeats
-// it). Returns how many it stored; 0 when the nearest distances cannot be had.
-static int64_t choose_plain(const mat* A, int32_t k, int32_t* centres) {
+// The plain loop under the suite's one farthest-first loop: center_cost
+// once per centre, over the matrix as it was read.
+struct plain_folder {
+  const mat* A;
   vec nearest;
-  vec_malloc(&nearest, A->rows);
-  if (nearest.data == nullptr) return 0;
-  for (int32_t i = 0; i < A->rows; ++i) nearest.data[i] = no_distance;
-  centres[0] = 0;
-  // Starts at row 0: when every row coincides with row 0, row 0 is chosen again.
-  int32_t next = 0;
-  int64_t m = 1;
-  for (int32_t j = 1; j < k; ++j) {
-    center_cost(A, centres, j, &next, &nearest);
-    centres[m++] = next;
-    if (next == centres[m - 2]) break;
-  }
-  vec_free(&nearest);
-  return m;
+  int32_t* centres;
+  int64_t stored;
+};
+
+static bool plain_start(void* ctx, int64_t) {
+  plain_folder* p = static_cast<plain_folder*>(ctx);
+  vec_malloc(&p->nearest, p->A->rows);
+  if (p->nearest.data == nullptr) return false;
+  for (int32_t i = 0; i < p->A->rows; ++i) p->nearest.data[i] = no_distance;
+  return true;
+}
+
+// Folds centre c in; the farthest row after it, row -1 when every row lies
+// on a centre (center_cost then leaves its index as it was).
+static choice_farthest plain_fold(void* ctx, int32_t c) {
+  plain_folder* p = static_cast<plain_folder*>(ctx);
+  int32_t next = -1;
+  const double far = center_cost(p->A, &c, 1, &next, &p->nearest);
+  return choice_farthest{next < 0 ? 0.0 : far, next};
+}
+
+static double plain_near(void* ctx, int32_t row) { return static_cast<plain_folder*>(ctx)->nearest.data[row]; }
+static void plain_drop(void*, int32_t) {}  // greedy_centers' rules drop no row
+static void plain_end(void* ctx) { vec_free(&static_cast<plain_folder*>(ctx)->nearest); }
+
+static bool plain_step(void* ctx, int64_t, int32_t row, double) {
+  plain_folder* p = static_cast<plain_folder*>(ctx);
+  p->centres[p->stored++] = row;
+  return true;
+}
+
+// The centres the plain loop chooses, from row 0, stopping at the first
+// centre chosen right after itself (every later one repeats it). Returns how
+// many it stored; 0 when the nearest distances cannot be had.
+static int64_t choose_plain(const mat* A, int32_t k, int32_t* centres) {
+  plain_folder p{A, vec{nullptr, 0}, centres, 0};
+  const order_folder by{A->rows, A->cols, &p, plain_start, plain_fold, plain_near, plain_drop, plain_end};
+  const int32_t first = 0;
+  const order_rules rules{k, false, 0.0, &first, 1, true};
+  if (order_run(&by, &rules, plain_step, &p) == order_end::no_memory) return 0;
+  return p.stored;
 }
 
 // The one place that picks the path: a build with FORCE_PLAIN_PATH takes the

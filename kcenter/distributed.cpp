@@ -399,8 +399,12 @@ int run(job* j) {
   // Every process must stop where the others stop.
   uint64_t r = 0;
   std::memcpy(&r, &a->radius, sizeof r);
-  if (!agree(j, same({a->k, a->start, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
-                      static_cast<int64_t>(r & 0xffffffffu)}),
+  std::vector<int64_t> given = {a->k, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
+                                static_cast<int64_t>(r & 0xffffffffu), static_cast<int64_t>(a->start.size())};
+  // The lists' lengths must agree before their rows are compared.
+  const bool agreed = same(given);
+  if (agreed) given.insert(given.end(), a->start.begin(), a->start.end());
+  if (!agree(j, agreed && same(given),
              "error : every process must be given the same -k, -r and -s"))
     return 1;
   if (!agree(j, threads_can_start(a->threads),
@@ -414,16 +418,17 @@ int run(job* j) {
   j->starts.assign(1, 0);
   for (int32_t c : counts) j->starts.push_back(j->starts.back() + c);
 
-  if (a->start >= j->total_rows && !(j->total_rows == 0 && a->start == 0)) {
+  const int32_t beyond = kcenter_start_beyond(a->start, j->total_rows);
+  if (beyond >= 0) {
     if (j->rank == 0)
-      say(kcenter_error_line(error(kcenter_fault::start_beyond_rows, "", a->start, j->total_rows), j->program));
+      say(kcenter_error_line(error(kcenter_fault::start_beyond_rows, "", beyond, j->total_rows), j->program));
     return 1;
   }
   kcenter_error err{};
   if (!agree(j, j->rank != 0 || kcenter_sink_open(&j->sink, a, &err), err)) return 1;
   const order_folder f{j->total_rows, j->cols, j, share_start, share_fold, share_near, share_drop, share_end};
-  const int32_t start = a->start;
-  const order_rules rules = kcenter_rules(a, &start);
+  const std::vector<int32_t> start = kcenter_start_rows(a, j->total_rows);
+  const order_rules rules = kcenter_rules(a, start);
   if (order_run(&f, &rules, emit_on_rank0, j) == order_end::no_memory) {
     if (j->rank == 0) {
       kcenter_sink_abandon(&j->sink);

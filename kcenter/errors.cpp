@@ -14,8 +14,8 @@ struct error_line {
 };
 
 constexpr error_line lines[] = {
-    {kcenter_fault::usage, "Command usage : {P} order|pair [options] [INPUT]"},
-    {kcenter_fault::unknown_command, "error : unknown command {N} (the commands are order and pair)"},
+    {kcenter_fault::usage, "Command usage : {P} order|pair|assign [options] [INPUT]"},
+    {kcenter_fault::unknown_command, "error : unknown command {N} (the commands are order, pair and assign)"},
     {kcenter_fault::unknown_option, "error : unknown option {N} for kcenter {T}"},
     {kcenter_fault::missing_value, "error : option {N} needs a value"},
     {kcenter_fault::bad_k, "error : k must be a whole number from 1 to 2147483647"},
@@ -43,6 +43,7 @@ constexpr error_line lines[] = {
     {kcenter_fault::npy_too_large, "error : {N} holds more than 2147483647 rows or columns"},
     {kcenter_fault::npy_data_size, "error : {N} holds {A} bytes of data where its shape needs {B}"},
     {kcenter_fault::start_beyond_rows, "error : the start row {A} is not a row of a matrix of {B} rows"},
+    {kcenter_fault::start_repeated, "error : the start row {A} is given twice"},
     {kcenter_fault::no_memory_search, "error : not enough memory to search a {A} x {B} matrix"},
     {kcenter_fault::cannot_create_output, "error : could not open file {N} for writing"},
     {kcenter_fault::cannot_write_output, "error : could not write {N}"},

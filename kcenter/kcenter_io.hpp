@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "choice.hpp"
 #include "order.hpp"
@@ -15,7 +16,7 @@
 #include "matvec.hpp"
 #include "npy.hpp"
 
-enum class kcenter_command { none, order, pair };
+enum class kcenter_command { none, order, pair, assign };
 
 // The parsed command line.
 struct kcenter_args {
@@ -24,7 +25,7 @@ struct kcenter_args {
   int64_t k;            // -k: at most k steps; -1 for no limit
   bool has_radius;      // -r given
   double radius;        // -r: a distance, 0 or more (inf allowed)
-  int32_t start;        // -s: the first row of the order
+  std::vector<int32_t> start;  // -s: the first rows of the order, in order (none: row 0)
   int32_t threads;      // -t
   const char* output;   // -o, or null for CSV on standard output
   const char* input;    // the input file, or null for standard input ("-" too)
@@ -61,6 +62,7 @@ enum class kcenter_fault {
   npy_too_large,
   npy_data_size,
   start_beyond_rows,
+  start_repeated,
   no_memory_search,
   cannot_create_output,
   cannot_write_output,
@@ -119,8 +121,20 @@ enum class kcenter_end { done, no_memory, emit_failed };
 // order: every row given at most once.
 kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
+// The start rows of an order of a matrix of `rows` rows: those given, or
+// row 0 (none when there are no rows).
+std::vector<int32_t> kcenter_start_rows(const kcenter_args* a, int32_t rows);
+// The first start row that is no row of a matrix of `rows` rows, or -1.
+int32_t kcenter_start_beyond(const std::vector<int32_t>& start, int32_t rows);
 // The order's rules as the shared loop takes them; `start` must outlive them.
-order_rules kcenter_rules(const kcenter_args* a, const int32_t* start);
+order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& start);
+
+// Each row's nearest step of the order by a's rules (the lowest step among
+// equals), through `each(row, centre row or -1, dist_sq)`; false when the
+// search's storage cannot be had, or `each` failed (*wrote false).
+bool kcenter_assign(const mat* A, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
+                                                                      double dist_sq),
+                    void* ctx, bool* wrote);
 
 // The farthest pair, as the library finds it; i = j = -1 when there is none,
 // i = -2 when the search's storage cannot be had.
@@ -136,7 +150,9 @@ struct kcenter_sink {
   const char* path;     // -o, or null for standard output
   std::string temp;     // the file being written
   bool npy;
-  bool pair;            // fields i, j, dist_sq; else row, dist_sq (CSV: step, row, dist_sq)
+  bool pair;            // fields i, j, dist_sq (assign: row, centre, dist_sq); else row, dist_sq
+                        // (CSV: step, row, dist_sq)
+  bool assign;
   bool header_done;     // the CSV header line is out
   int64_t count;        // records written
   size_t header_len;    // bytes of the .npy header
@@ -145,6 +161,8 @@ struct kcenter_sink {
 bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
+// One row of an assignment: the row, its centre's row (-1 for none), the distance.
+bool kcenter_sink_assign(kcenter_sink* s, int32_t row, int64_t centre, double dist_sq);
 // Completes the output (the .npy header's count, the rename); false with
 // *err set when anything failed to be written.
 bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err);

@@ -1,8 +1,11 @@
 // kcenter's command line and help texts.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "kcenter_io.hpp"
 
@@ -36,15 +39,37 @@ bool ends_with(const char* s, const char* tail) {
   return n > t && std::strcmp(s + n - t, tail) == 0;
 }
 
-bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "") {
-  *err = kcenter_error{f, name, text, 0, 0};
+bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "", int64_t a = 0) {
+  *err = kcenter_error{f, name, text, a, 0};
   return false;
+}
+
+// ROW or ROW,ROW,...: whole numbers from 0 to 2147483647, none twice.
+bool start_rows(const char* s, std::vector<int32_t>* out, kcenter_error* err) {
+  out->clear();
+  std::string item;
+  for (const char* p = s;; ++p) {
+    if (*p != ',' && *p != '\0') {
+      item += *p;
+      continue;
+    }
+    int64_t v = 0;
+    if (!whole(item.c_str(), 0, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_start);
+    out->push_back(static_cast<int32_t>(v));
+    item.clear();
+    if (*p == '\0') break;
+  }
+  std::vector<int32_t> sorted(*out);
+  std::sort(sorted.begin(), sorted.end());
+  const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
+  if (twice != sorted.end()) return fail(err, kcenter_fault::start_repeated, "", "", *twice);
+  return true;
 }
 
 }  // namespace
 
 bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err) {
-  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, 0, 1, nullptr, nullptr};
+  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, {}, 1, nullptr, nullptr};
   if (argc < 2) return fail(err, kcenter_fault::usage);
   const char* cmd = argv[1];
   if (!std::strcmp(cmd, "-h") || !std::strcmp(cmd, "--help")) {
@@ -53,6 +78,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
   }
   if (!std::strcmp(cmd, "order")) a->command = kcenter_command::order;
   else if (!std::strcmp(cmd, "pair")) a->command = kcenter_command::pair;
+  else if (!std::strcmp(cmd, "assign")) a->command = kcenter_command::assign;
   else return fail(err, kcenter_fault::unknown_command, cmd);
 
   // Help anywhere among the options wins over everything else on the line.
@@ -63,7 +89,8 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
     }
   }
 
-  const bool order = a->command == kcenter_command::order;
+  // assign takes the options of the order whose steps are its centres.
+  const bool order = a->command != kcenter_command::pair;
   bool options_end = false;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
@@ -94,8 +121,7 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
         a->has_radius = true;
         break;
       case 's':
-        if (!whole(value, 0, INT32_MAX, &v)) return fail(err, kcenter_fault::bad_start);
-        a->start = static_cast<int32_t>(v);
+        if (!start_rows(value, &a->start, err)) return false;
         break;
       case 't':
         if (!whole(value, 1, kcenter_max_threads, &v)) return fail(err, kcenter_fault::bad_threads);
@@ -112,12 +138,14 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
 }
 
 static const char overview_help[] =
-    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "usage : kcenter order [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
     "        kcenter pair [-t T] [-o OUT] [INPUT]\n"
-    "        kcenter [order|pair] --help\n"
+    "        kcenter assign [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
+    "        kcenter [order|pair|assign] --help\n"
     "\n"
     "order: the farthest-first order of the rows of a matrix, one line\n"
     "step,row,dist_sq per step. pair: the two rows farthest apart, i,j,dist_sq.\n"
+    "assign: each row's nearest step of that order, row,centre,dist_sq.\n"
     "\n"
     "INPUT is a NumPy .npy file (2-D, little-endian float64 or float32, C or\n"
     "Fortran order, recognised by its first bytes) or a matrix in text: two\n"
@@ -128,11 +156,11 @@ static const char overview_help[] =
     "Exits with 0 after the answer; bad input prints one line and exits with 1.\n";
 
 static const char order_help[] =
-    "usage : kcenter order [-k K] [-r R] [-s ROW] [-t T] [-o OUT] [INPUT]\n"
+    "usage : kcenter order [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
     "\n"
-    "Orders the rows of a matrix farthest first: row ROW (default 0) first,\n"
-    "then each time the row whose squared distance to its nearest earlier row\n"
-    "is largest (the lowest row index among equals). Prints the header\n"
+    "Orders the rows of a matrix farthest first: the start rows first (default\n"
+    "row 0), then each time the row whose squared distance to its nearest\n"
+    "earlier row is largest (the lowest row index among equals). Prints the header\n"
     "step,row,dist_sq and one line per step: the step from 0, the 0-based row,\n"
     "and its squared distance to the nearest earlier row, as %.17g (inf for\n"
     "step 0). The order ends as soon as every row lies on a chosen row.\n"
@@ -140,7 +168,9 @@ static const char order_help[] =
     "  -k K    at most K steps (1 to 2147483647; default: no limit)\n"
     "  -r R    stop once every row lies within distance R of a chosen row\n"
     "          (R itself, not squared; 0 or more): the shortest such prefix\n"
-    "  -s ROW  start at row ROW (from 0)\n"
+    "  -s ROWS start with these rows, in order: ROW or ROW,ROW,... (from 0; none\n"
+    "          twice); K counts them, and each gets its squared distance to the\n"
+    "          nearest start row before it\n"
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
     "\n"
@@ -164,8 +194,23 @@ static const char pair_help[] =
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields i, j (int64), dist_sq (float64)\n";
 
+static const char assign_help[] =
+    "usage : kcenter assign [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
+    "\n"
+    "The clusters of a k-center answer: orders the rows as kcenter order does\n"
+    "with the same options, then gives each row its nearest step of that order.\n"
+    "Prints the header row,centre,dist_sq and one line per row, in row order: the\n"
+    "row, the row of its nearest step (the earliest step among equal distances;\n"
+    "-1 for a row whose distance to every step is NaN: a row holding NaN), and\n"
+    "its squared distance to it, as %.17g (nan for -1). -s ROWS -k N with N\n"
+    "rows listed assigns to exactly those rows.\n"
+    "\n"
+    "  -k K, -r R, -s ROWS, -t T   as for kcenter order\n"
+    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n";
+
 const char* kcenter_help(kcenter_command c) {
   switch (c) {
+    case kcenter_command::assign: return assign_help;
     case kcenter_command::order: return order_help;
     case kcenter_command::pair: return pair_help;
     default: return overview_help;

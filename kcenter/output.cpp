@@ -12,6 +12,7 @@ namespace {
 
 const npy_field order_fields[] = {{"row", npy_type::i8}, {"dist_sq", npy_type::f8}};
 const npy_field pair_fields[] = {{"i", npy_type::i8}, {"j", npy_type::i8}, {"dist_sq", npy_type::f8}};
+const npy_field assign_fields[] = {{"row", npy_type::i8}, {"centre", npy_type::i8}, {"dist_sq", npy_type::f8}};
 
 // Room for any header of these fields (128 and 192 bytes).
 constexpr size_t header_room = 256;
@@ -24,13 +25,14 @@ bool ends_with(const char* s, const char* tail) {
 bool write_header(kcenter_sink* s) {
   if (s->npy) {
     char h[header_room];
-    const size_t n = s->pair ? npy_struct_header(h, sizeof h, pair_fields, 3, s->count)
+    const size_t n = s->pair ? npy_struct_header(h, sizeof h, s->assign ? assign_fields : pair_fields, 3, s->count)
                              : npy_struct_header(h, sizeof h, order_fields, 2, s->count);
     s->header_len = n;
     return n > 0 && std::fwrite(h, 1, n, s->f) == n;
   }
   s->header_done = true;
-  return std::fputs(s->pair ? "i,j,dist_sq\n" : "step,row,dist_sq\n", s->f) >= 0;
+  const char* header = s->assign ? "row,centre,dist_sq\n" : s->pair ? "i,j,dist_sq\n" : "step,row,dist_sq\n";
+  return std::fputs(header, s->f) >= 0;
 }
 
 // One CSV line of whole numbers and a last double as %.17g: std::to_chars
@@ -70,7 +72,8 @@ bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* er
   s->path = a->output;
   s->temp.clear();
   s->npy = false;
-  s->pair = a->command == kcenter_command::pair;
+  s->assign = a->command == kcenter_command::assign;
+  s->pair = a->command == kcenter_command::pair || s->assign;
   s->header_done = false;
   s->count = 0;
   s->header_len = 0;
@@ -122,11 +125,16 @@ bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq) {
   return s->npy ? write_record(s, whole, 2, dist_sq) : write_line(s, whole, 2, dist_sq);
 }
 
+bool kcenter_sink_assign(kcenter_sink* s, int32_t row, int64_t centre, double dist_sq) {
+  const int64_t whole[] = {row, centre};
+  return s->npy ? write_record(s, whole, 2, dist_sq) : write_line(s, whole, 2, dist_sq);
+}
+
 bool kcenter_sink_close(kcenter_sink* s, kcenter_error* err) {
   bool ok = true;
   // An order of no steps still gets its header; a missing pair gets none on
   // standard output, where the no-pair line stands instead.
-  if (!s->npy && !s->header_done && !(s->pair && s->path == nullptr)) ok = write_header(s);
+  if (!s->npy && !s->header_done && !(s->pair && !s->assign && s->path == nullptr)) ok = write_header(s);
   if (s->npy && ok) {
     // The header's length does not depend on the count: it is rewritten in place.
     const size_t written = s->header_len;

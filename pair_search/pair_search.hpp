@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "matvec.hpp"
+#include "rows.hpp"
 #include "simd.hpp"
 
 // More threads than this are refused: the OpenMP runtime ends the process
@@ -60,15 +61,17 @@ farthest farthest_pair_search(const mat* A, int32_t threads, simd_level level, p
 // which the kernels must agree with.
 farthest farthest_pair_search_ref(const mat* A, int32_t threads);
 
-// The pair farthest_pair_search finds (the same distance to the bit, the
-// same (i, j); no_pair when no distance is above 0.0), found without
-// computing most distances: a lower bound from a few farthest-row scans,
-// then a tree of the rows whose boxes, balls and cones prove most pairs of
-// nodes below it, with margins for rounding wherever a bound does not repeat
-// the distance's own operations. The distances that decide are computed by
-// pair_block_most and pair_first_at at `level` (plain where the processor
-// does not run it). NaN rows never count; with an infinity in some row the
-// answer is +inf when some pair lies that far, found by a plain scan.
-// `compared` counts the distances computed. Falls back to the all-pairs
-// search when its storage cannot be had.
-farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level);
+// The pair farthest_pair_search finds over the rows of A (the same distance
+// to the bit, the same (i, j); no_pair when no distance is above 0.0), found
+// without computing most distances: a lower bound from a few farthest-row
+// scans, then a tree of the rows whose boxes, balls and cones prove most
+// pairs of nodes below it, with margins for rounding wherever a bound does
+// not repeat the distance's own operations. The distances that decide are
+// computed by pair_block_most and pair_first_at at `level` (plain where the
+// processor does not run it). Rows may lie anywhere (strides, float32: each
+// coordinate widened exactly, so the answer is that of the rows widened
+// first). NaN rows never count; with an infinity in some row the answer is
+// +inf when some pair lies that far, found by a plain scan. `compared`
+// counts the distances computed. Falls back to the all-pairs search when its
+// storage cannot be had.
+farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level);

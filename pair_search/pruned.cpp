@@ -96,11 +96,14 @@ void offer_unordered(farthest* best, double dist, int32_t a, int32_t b) {
   offer(best, dist, std::min(a, b), std::max(a, b));
 }
 
-double row_dist(const mat* A, int32_t a, int32_t b) {
-  vec u, v;
-  mat_get_row(A, &u, a);
-  mat_get_row(A, &v, b);
-  return vec_dist_sq(&u, &v);
+// vec_dist_sq of rows a and b, each coordinate widened as it is read.
+double row_dist(const row_source* A, int32_t a, int32_t b) {
+  double sum = 0.0;
+  for (int32_t k = 0; k < A->cols; ++k) {
+    const double diff = rows_at(A, a, k) - rows_at(A, b, k);
+    sum = diff * diff + sum;
+  }
+  return sum;
 }
 
 // Raises `to` to v when v is larger (relaxed: only a hint for other threads).
@@ -114,13 +117,11 @@ void raise_shared(std::atomic<double>* to, double v) {
 
 enum row_class : uint8_t { finite_row, infinite_row, nan_row };
 
-row_class classify(const double* a, int32_t d) {
-  bool infinite = false;
-  for (int32_t k = 0; k < d; ++k) {
-    if (std::isnan(a[k])) return nan_row;
-    if (std::isinf(a[k])) infinite = true;
-  }
-  return infinite ? infinite_row : finite_row;
+row_class classify(const row_source* A, int32_t i) {
+  if (rows_finite(A, i)) return finite_row;
+  for (int32_t k = 0; k < A->cols; ++k)
+    if (std::isnan(rows_at(A, i, k))) return nan_row;
+  return infinite_row;
 }
 
 // The answer when some row holds an infinity. Every distance involving such
@@ -131,7 +132,7 @@ row_class classify(const double* a, int32_t d) {
 // it), and one scan of it finds its partner. Otherwise all pairs of the rows
 // without NaN are scanned in order until the first +inf, as the all-pairs
 // search would.
-farthest answer_with_infinities(const mat* A, const uint8_t* cls) {
+farthest answer_with_infinities(const row_source* A, const uint8_t* cls) {
   farthest best = no_pair;
   const int32_t n = A->rows;
   for (int32_t i = 0; i < n; ++i) {
@@ -169,7 +170,7 @@ struct node {
 };
 
 struct search {
-  const mat* A;
+  const row_source* A;
   simd_level level;
   int32_t team;
   int32_t d;
@@ -185,6 +186,7 @@ struct search {
   int32_t lowest = 0;
 
   double* centre = nullptr;
+  double* scratch = nullptr;  // R rows of d doubles, for farthest_from
   double* box_lo = nullptr;  // of all finite rows
   double* box_hi = nullptr;
 
@@ -199,12 +201,14 @@ struct search {
   int64_t compared = 0;
 
   // Rows in tree order, row after row, once the tree is built (until then,
-  // and when there is no room for them, null: rows are read from A).
+  // and when there is no room for them, null: rows are gathered from X).
   double* rows = nullptr;
 
-  const double* row(int32_t p) const {
-    return rows != nullptr ? rows + static_cast<int64_t>(p) * d
-                           : A->data + static_cast<int64_t>(orig[p]) * d;
+  // The coordinates of position p, in rows or else gathered into `into` (d doubles).
+  const double* row(int32_t p, double* into) const {
+    if (rows != nullptr) return rows + static_cast<int64_t>(p) * d;
+    for (int32_t k = 0; k < d; ++k) into[k] = coord(k)[p];
+    return into;
   }
   double* coord(int32_t k) const { return X.x + k * X.stride; }
 
@@ -271,7 +275,7 @@ void block_most(const search* s, const double* const c[], int32_t used, int64_t 
 // the team. far[r] is -1 when nothing lies above 0.0.
 void farthest_from(search* s, const int32_t* from, int32_t used, double* most, int64_t* far) {
   const double* c[R];
-  for (int32_t r = 0; r < used; ++r) c[r] = s->row(from[r]);
+  for (int32_t r = 0; r < used; ++r) c[r] = s->row(from[r], s->scratch + int64_t{r} * s->d);
   const int64_t n = s->count;
   // One thread when there is no room for the team's partial answers.
   buffer<double> part(int64_t{s->team} * R);
@@ -580,6 +584,7 @@ void build(search* s, int32_t id, int32_t b, int32_t e) {
 struct walker {
   search* s;
   farthest best;
+  double* scratch;  // R rows of d doubles, for rows gathered from the copy
   int64_t compared = 0;
 
   double bound(int32_t p, int32_t q) const {
@@ -669,7 +674,7 @@ struct walker {
 
   void block(const int32_t* pos, int32_t used, int32_t j0, int32_t j1, int32_t first) {
     const double* c[R];
-    for (int32_t r = 0; r < used; ++r) c[r] = s->row(pos[r]);
+    for (int32_t r = 0; r < used; ++r) c[r] = s->row(pos[r], scratch + int64_t{r} * s->d);
     double most[R];
     block_most(s, c, used, j0, j1, most);
     compared += static_cast<int64_t>(used) * (j1 - j0);
@@ -702,7 +707,7 @@ struct node_pair {
 };
 
 int32_t open_pairs(search* s, node_pair* list, int32_t capacity, int32_t want) {
-  walker w{s, s->best};
+  walker w{s, s->best, nullptr};
   auto size = [&](int32_t p) { return static_cast<double>(s->nodes[p].end - s->nodes[p].begin); };
   auto more_work = [](const node_pair& a, const node_pair& b) { return a.work < b.work; };
   int32_t n = 0;
@@ -746,13 +751,16 @@ bool walk(search* s) {
   buffer<node_pair> list(capacity);
   buffer<farthest> found(s->team);
   buffer<int64_t> counted(s->team);
+  // Rows are gathered from the copy only when the rows in tree order could not be had.
+  buffer<double> scratch(s->rows != nullptr ? 0 : int64_t{s->team} * R * s->d);
   int32_t granted = 1;
-  if (list.p == nullptr || found.p == nullptr || counted.p == nullptr) return false;
+  if (list.p == nullptr || found.p == nullptr || counted.p == nullptr || scratch.p == nullptr)
+    return false;
   const int32_t pairs = open_pairs(s, list.p, capacity, want);
 #pragma omp parallel num_threads(s->team) if (pairs > 1)
   {
     const int32_t t = omp_get_thread_num();
-    walker w{s, s->best};
+    walker w{s, s->best, s->rows != nullptr ? nullptr : scratch.p + int64_t{t} * R * s->d};
 #pragma omp for schedule(dynamic, 1)
     for (int32_t k = 0; k < pairs; ++k) w.visit(list[k].p, list[k].q);
     found[t] = w.best;
@@ -770,13 +778,13 @@ bool walk(search* s) {
 // at least two. Returns false when storage is short; the caller then runs the
 // all-pairs search.
 bool search_finite(search* s, const int32_t* fin, int32_t count) {
-  const mat* A = s->A;
+  const row_source* A = s->A;
   const int32_t d = s->d;
   s->X = by_coord_alloc(count, d);
   buffer<int32_t> orig(count);
-  buffer<double> rho(count), centre(d), box_lo(d), box_hi(d);
+  buffer<double> rho(count), centre(d), box_lo(d), box_hi(d), scratch(int64_t{R} * d);
   if (s->X.x == nullptr || orig.p == nullptr || rho.p == nullptr || centre.p == nullptr ||
-      box_lo.p == nullptr || box_hi.p == nullptr) {
+      box_lo.p == nullptr || box_hi.p == nullptr || scratch.p == nullptr) {
     by_coord_free(&s->X);
     return false;
   }
@@ -785,6 +793,7 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
   s->centre = centre.p;
   s->box_lo = box_lo.p;
   s->box_hi = box_hi.p;
+  s->scratch = scratch.p;
   s->count = count;
   s->lowest = fin[0];
   s->leaf_size = d <= 4 ? 64 : std::clamp(leaf_words / d / lanes * lanes, 2 * lanes, leaf_max);
@@ -792,13 +801,16 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
   // The copy by coordinate, a few rows at a time so each row is read once.
   const int64_t stride = s->X.stride;
   double* x = s->X.x;
+  rows_visit(A, [&](auto* data) {
+    const int64_t rs = A->row_stride, cs = A->col_stride;
 #pragma omp parallel for num_threads(s->team) schedule(static) if (count >= task_min)
-  for (int32_t p0 = 0; p0 < count; p0 += lanes) {
-    const int32_t p1 = std::min(count, p0 + lanes);
-    for (int32_t p = p0; p < p1; ++p) orig[p] = fin[p];
-    for (int64_t k = 0; k < d; ++k)
-      for (int32_t p = p0; p < p1; ++p) x[k * stride + p] = A->data[int64_t{fin[p]} * d + k];
-  }
+    for (int32_t p0 = 0; p0 < count; p0 += lanes) {
+      const int32_t p1 = std::min(count, p0 + lanes);
+      for (int32_t p = p0; p < p1; ++p) orig[p] = fin[p];
+      for (int64_t k = 0; k < d; ++k)
+        for (int32_t p = p0; p < p1; ++p) x[k * stride + p] = static_cast<double>(data[fin[p] * rs + k * cs]);
+    }
+  });
   by_coord_pad_out(&s->X);
   // The bounding box and its centre (halves first: the sum could overflow).
   for (int32_t k = 0; k < d; ++k) {
@@ -856,9 +868,27 @@ bool search_finite(search* s, const int32_t* fin, int32_t count) {
   return stored;
 }
 
+// The all-pairs search, where the pruned one's storage cannot be had: over
+// A itself when it is a row-major matrix of doubles, else the plain scan of
+// every pair through the row source, which needs no storage.
+farthest all_pairs(const row_source* A, int32_t team, simd_level level) {
+  if (rows_are_doubles(A)) {
+    const mat M{static_cast<double*>(const_cast<void*>(A->data)), A->rows, A->cols};
+    return farthest_pair_search(&M, team, level);
+  }
+  farthest best = no_pair;
+  for (int32_t i = 0; i + 1 < A->rows; ++i)
+    for (int32_t j = i + 1; j < A->rows; ++j) {
+      const double dist = row_dist(A, i, j);
+      if (dist > best.dist_sq) best = farthest{dist, i, j, 0};
+    }
+  best.compared = int64_t{A->rows} * (A->rows - 1) / 2;
+  return best;
+}
+
 }  // namespace
 
-farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level) {
+farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level) {
   const int32_t n = A->rows, d = A->cols;
   // No columns: every distance is the empty sum 0.0, and no pair counts.
   if (n < 2 || d <= 0) return no_pair;
@@ -867,12 +897,12 @@ farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level) {
 
   buffer<uint8_t> cls(n);
   buffer<int32_t> fin(n);
-  if (cls.p == nullptr || fin.p == nullptr) return farthest_pair_search(A, team, level);
+  if (cls.p == nullptr || fin.p == nullptr) return all_pairs(A, team, level);
   int32_t finite = 0, infinite = 0;
 #pragma omp parallel for num_threads(team) schedule(static) reduction(+ : infinite) \
     if (n >= task_min)
   for (int32_t i = 0; i < n; ++i) {
-    cls[i] = classify(A->data + static_cast<int64_t>(i) * d, d);
+    cls[i] = classify(A, i);
     infinite += cls[i] == infinite_row;
   }
   for (int32_t i = 0; i < n; ++i)
@@ -882,7 +912,7 @@ farthest farthest_pair_pruned(const mat* A, int32_t threads, simd_level level) {
   if (finite < 2) return no_pair;
 
   search s{A, level, team, d, 1.0 + (static_cast<double>(d) + 16.0) * 0x1p-50};
-  if (!search_finite(&s, fin.p, finite)) return farthest_pair_search(A, team, level);
+  if (!search_finite(&s, fin.p, finite)) return all_pairs(A, team, level);
   farthest out = s.best;
   out.compared = s.compared;
   return out;

@@ -31,6 +31,29 @@ inline bool rows_are_doubles(const row_source* X) {
          (X->rows <= 1 || X->row_stride == X->cols);
 }
 
+// Whether the coordinates of each row lie next to each other (col_stride 1,
+// whatever the rows' stride and type): a row can then be read as one run.
+inline bool rows_unit_cols(const row_source* X) { return X->cols <= 1 || X->col_stride == 1; }
+
+// Calls f with the data pointer typed as the elements are: const double* or
+// const float*. Element (i, j) is then p[i * row_stride + j * col_stride].
+template <class F>
+decltype(auto) rows_visit(const row_source* X, F&& f) {
+  if (X->type == elem_type::f32) return f(static_cast<const float*>(X->data));
+  return f(static_cast<const double*>(X->data));
+}
+
+// Rows [first, first + count) of X as a source of their own (row 0 of it is
+// row `first` of X).
+inline row_source rows_slice(const row_source* X, int64_t first, int32_t count) {
+  row_source part = *X;
+  part.rows = count;
+  if (first != 0) {
+    part.data = rows_visit(X, [&](auto* p) -> const void* { return p + first * X->row_stride; });
+  }
+  return part;
+}
+
 // Element (i, j), widened to double (exactly: every float is a double).
 inline double rows_at(const row_source* X, int64_t i, int64_t j) {
   const int64_t at = i * X->row_stride + j * X->col_stride;
@@ -47,3 +70,9 @@ inline void rows_get(const row_source* X, int64_t i, double* out) {
   }
   for (int32_t j = 0; j < X->cols; ++j) out[j] = rows_at(X, i, j);
 }
+
+// Whether every coordinate of row i is finite: a row holding NaN or an
+// infinity lies at distance NaN or +inf from every point, itself included.
+bool rows_finite(const row_source* X, int64_t i);
+// The same for n doubles at x, `step` elements apart.
+bool finite_doubles(const double* x, int64_t n, int64_t step);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <type_traits>
 
 static constexpr int64_t huge_page = int64_t{1} << 21;
 // From here up a block is offered for huge pages. On a virtual machine each
@@ -45,20 +46,42 @@ by_coord by_coord_alloc(int64_t rows, int32_t cols) {
   return X;
 }
 
-void by_coord_fill(by_coord* X, const double* data, const int32_t* order) {
-  const int64_t cols = X->cols, s = X->stride;
-  // A few rows at a time, so that each row is read from memory once and its
-  // coordinates land in cache lines still being written.
-  constexpr int64_t step = 8;
-  for (int64_t p0 = 0; p0 < X->rows; p0 += step) {
-    const int64_t p1 = p0 + step < X->rows ? p0 + step : X->rows;
-    for (int64_t j = 0; j < cols; ++j)
-      for (int64_t p = p0; p < p1; ++p) {
-        const int64_t row = order != nullptr ? order[p] : p;
-        X->x[j * s + p] = data[row * cols + j];
-      }
-  }
+namespace {
+
+// Row `row` of a source whose data is p: where its coordinate 0 lies.
+template <class T>
+const T* row_at(const T* p, const row_source* src, int64_t row) {
+  return p + row * src->row_stride;
+}
+
+// A source of row-major doubles, X->cols a row; the row count is not read.
+row_source doubles_of(const double* data, int32_t cols) {
+  return row_source{data, INT32_MAX, cols, cols, 1, elem_type::f64};
+}
+
+}  // namespace
+
+void by_coord_fill(by_coord* X, const row_source* src, const int32_t* order) {
+  const int64_t cols = X->cols, s = X->stride, cs = src->col_stride;
+  rows_visit(src, [&](auto* data) {
+    // A few rows at a time, so that each row is read from memory once and its
+    // coordinates land in cache lines still being written.
+    constexpr int64_t step = 8;
+    for (int64_t p0 = 0; p0 < X->rows; p0 += step) {
+      const int64_t p1 = p0 + step < X->rows ? p0 + step : X->rows;
+      for (int64_t j = 0; j < cols; ++j)
+        for (int64_t p = p0; p < p1; ++p) {
+          const int64_t row = order != nullptr ? order[p] : p;
+          X->x[j * s + p] = static_cast<double>(row_at(data, src, row)[j * cs]);
+        }
+    }
+  });
   by_coord_pad_out(X);
+}
+
+void by_coord_fill(by_coord* X, const double* data, const int32_t* order) {
+  const row_source src = doubles_of(data, X->cols);
+  by_coord_fill(X, &src, order);
 }
 
 void by_coord_pad_out(by_coord* X) {
@@ -87,22 +110,31 @@ by_tile by_tile_alloc(int64_t rows, int32_t cols) {
   return X;
 }
 
-void by_tile_fill(by_tile* X, const double* data, const int32_t* order) {
-  const int64_t cols = X->cols;
-  for (int64_t t = 0; t < X->tiles; ++t) {
-    // The tile's rows, the next tile's asked for ahead; the tile is then
-    // written in order.
-    const double* rows[by_tile_rows];
-    for (int64_t lane = 0; lane < by_tile_rows; ++lane) {
-      const int64_t p = t * by_tile_rows + lane, q = p < X->rows ? p : X->rows - 1;
-      rows[lane] = data + (order != nullptr ? order[q] : q) * cols;
-      const int64_t ahead = p + by_tile_rows;
-      if (ahead < X->rows) __builtin_prefetch(data + (order != nullptr ? order[ahead] : ahead) * cols);
+void by_tile_fill(by_tile* X, const row_source* src, const int32_t* order) {
+  const int64_t cols = X->cols, cs = src->col_stride;
+  rows_visit(src, [&](auto* data) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(data)>>;
+    for (int64_t t = 0; t < X->tiles; ++t) {
+      // The tile's rows, the next tile's asked for ahead; the tile is then
+      // written in order.
+      const T* rows[by_tile_rows];
+      for (int64_t lane = 0; lane < by_tile_rows; ++lane) {
+        const int64_t p = t * by_tile_rows + lane, q = p < X->rows ? p : X->rows - 1;
+        rows[lane] = row_at(data, src, order != nullptr ? order[q] : q);
+        const int64_t ahead = p + by_tile_rows;
+        if (ahead < X->rows) __builtin_prefetch(row_at(data, src, order != nullptr ? order[ahead] : ahead));
+      }
+      double* tile = X->x + t * by_tile_rows * cols;
+      for (int64_t j = 0; j < cols; ++j)
+        for (int64_t lane = 0; lane < by_tile_rows; ++lane)
+          tile[j * by_tile_rows + lane] = static_cast<double>(rows[lane][j * cs]);
     }
-    double* tile = X->x + t * by_tile_rows * cols;
-    for (int64_t j = 0; j < cols; ++j)
-      for (int64_t lane = 0; lane < by_tile_rows; ++lane) tile[j * by_tile_rows + lane] = rows[lane][j];
-  }
+  });
+}
+
+void by_tile_fill(by_tile* X, const double* data, const int32_t* order) {
+  const row_source src = doubles_of(data, X->cols);
+  by_tile_fill(X, &src, order);
 }
 
 void by_tile_free(by_tile* X) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "rows.hpp"
+
 // `bytes` bytes, 64-byte aligned; blocks from 256 KiB up are rounded up to
 // 2 MiB and offered for huge pages, so that filling them costs a few faults
 // instead of one per 4 KiB page. Null when the request cannot be met (never
@@ -38,9 +40,11 @@ int64_t by_coord_bytes(int64_t rows, int32_t cols);
 // Storage for rows x cols laid out by coordinate, contents unset; x is null
 // when it cannot be had (or rows or cols is negative).
 by_coord by_coord_alloc(int64_t rows, int32_t cols);
-// Lays out rows of a row-major array (cols doubles a row, `cols` of X):
-// position p holds row order[p], or row p when order is null, for every
-// position below X->rows; then pads.
+// Lays out rows of src (X->cols columns, any strides and element type,
+// widened exactly): position p holds row order[p], or row p when order is
+// null, for every position below X->rows; then pads.
+void by_coord_fill(by_coord* X, const row_source* src, const int32_t* order);
+// The same from a row-major array of doubles, X->cols a row.
 void by_coord_fill(by_coord* X, const double* data, const int32_t* order);
 // Fills the padding positions with copies of the last row (for callers that
 // lay out the rows themselves).
@@ -66,9 +70,11 @@ struct by_tile {
 // Storage for rows x cols in tiles, contents unset; x is null when it cannot
 // be had (or rows or cols is negative).
 by_tile by_tile_alloc(int64_t rows, int32_t cols);
-// Lays out rows of a row-major array (cols doubles a row): position p holds
-// row order[p] (order null: row p), for every position below X->rows; then
-// pads.
+// Lays out rows of src (X->cols columns, any strides and element type,
+// widened exactly): position p holds row order[p] (order null: row p), for
+// every position below X->rows; then pads.
+void by_tile_fill(by_tile* X, const row_source* src, const int32_t* order);
+// The same from a row-major array of doubles, X->cols a row.
 void by_tile_fill(by_tile* X, const double* data, const int32_t* order);
 // Releases the storage and resets the record; a second free releases nothing.
 void by_tile_free(by_tile* X);

@@ -28,6 +28,9 @@ kc(order_r2.3 ARGS order -r 2.3 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0
 kc(order_r2.2 ARGS order -r2.2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n")
 kc(order_r0 ARGS order -r 0 ${KD}/four.txt EXIT 0 MATCH ${FOUR_ORDER})
 kc(order_s2 ARGS order -s 2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,2,inf\n1,1,13\n2,3,9\n3,0,2\n")
+# Start rows: given first, in order, each at its distance to those before; k counts them.
+kc(order_start_rows ARGS order -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_rows_k1 ARGS order -k 1 -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n")
 # A NaN row comes next, once, and the order goes on over the other rows.
 foreach(k "" "-k4")
   kc(order_nan${k} ARGS order ${k} EXIT 0 INPUT greedy_centers/nan_row1.in
@@ -47,6 +50,13 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
 
+# assign: each row's nearest step of the order with the same options, the
+# earliest among equals; a NaN row has none.
+kc(assign_k2 ARGS assign -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,0,0\n1,1,0\n2,0,2\n3,0,5\n")
+kc(assign_start_rows ARGS assign -s 3,1 -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,3,5\n1,1,0\n2,3,9\n3,3,0\n")
+kc(assign_nan_row ARGS assign -k 2 EXIT 0 INPUT greedy_centers/nan_row1.in MATCH "row,centre,dist_sq\n0,0,0\n1,-1,nan\n2,0,25\n")
+kc(help_assign ARGS assign -h EXIT 0 MATCH "usage : kcenter assign [^\n]+\n\n(.|\n)+")
+
 # Each command's help opens with its own usage line; none reaches a full disk.
 kc(help_overview ARGS --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n        kcenter pair [^\n]+\n(.|\n)*exits with 1.\n")
 kc(help_order ARGS order --help EXIT 0 MATCH "usage : kcenter order [^\n]+\n\n(.|\n)+")
@@ -54,8 +64,8 @@ kc(help_pair ARGS pair -h EXIT 0 MATCH "usage : kcenter pair [^\n]+\n\n(.|\n)+")
 kc(help_to_a_full_disk ARGS order --help EXIT 1 FULL_OUTPUT)
 
 # Every error line, once.
-kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair [[]options[]] [[]INPUT[]]\n")
-kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order and pair)")
+kc(no_command EXIT 1 MATCH "Command usage : [^\n]*kcenter order[|]pair[|]assign [[]options[]] [[]INPUT[]]\n")
+kc(unknown_command ARGS sort EXIT 1 LINE "error : unknown command sort (the commands are order, pair and assign)")
 kc(unknown_option ARGS pair -r 2 EXIT 1 LINE "error : unknown option -r for kcenter pair")
 kc(missing_value ARGS order -s EXIT 1 LINE "error : option -s needs a value")
 kc(bad_k ARGS order -k 0 EXIT 1 LINE "error : k must be a whole number from 1 to 2147483647")
@@ -64,8 +74,9 @@ kc(bad_start ARGS order -s x EXIT 1 LINE "error : the start row must be a whole 
 kc(bad_threads ARGS pair -t 4097 EXIT 1 LINE "error : the thread count must be a whole number from 1 to 4096")
 kc(bad_output_name ARGS pair -o out.txt EXIT 1 LINE "error : the output file must end in .csv or .npy, not out.txt")
 kc(two_inputs ARGS pair a b EXIT 1 LINE "error : one input at most, not also b")
-kc(start_beyond_rows ARGS order -s 4 ${KD}/four.txt EXIT 1
+kc(start_beyond_rows ARGS order -s 1,4 ${KD}/four.txt EXIT 1
    LINE "error : the start row 4 is not a row of a matrix of 4 rows")
+kc(start_repeated ARGS order -s 1,0,1 ${KD}/four.txt EXIT 1 LINE "error : the start row 1 is given twice")
 kc(missing_file ARGS order ${KD}/missing.npy EXIT 1 LINE "error : could not open file ${KD}/missing.npy for reading")
 kc(unreadable_file ARGS order ${KD} EXIT 1 LINE "error : could not read file ${KD}")
 kc(output_not_creatable ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt EXIT 1

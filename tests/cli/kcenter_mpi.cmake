@@ -56,6 +56,7 @@ same_on_processes(grid27_stdin_k40 STATUS 0 ARGS order -k 40 INPUT ${GC}/grid27_
 same_on_processes(ties STATUS 0 ARGS order ${KD}/ties.txt)
 same_on_processes(ties_start_on_last_rank STATUS 0 ARGS order -s 23 ${KD}/ties.txt)
 same_on_processes(ties_start_mid STATUS 0 ARGS order -s 13 -k 3 ${KD}/ties.txt)
+same_on_processes(ties_start_rows STATUS 0 ARGS order -s 23,0,13 -k 9 ${KD}/ties.txt)
 same_on_processes(points_2000_radius STATUS 0 ARGS order -r 30.5 ${GC}/points_2000x2.in)
 same_on_processes(nan_and_inf_rows_k6 STATUS 0 ARGS order -k 6 ${KD}/nan_inf.txt)
 same_on_processes(no_columns STATUS 0 ARGS order -k 3 ${GC}/no_columns.in)

@@ -429,4 +429,75 @@ TEST(ChoiceGroups, GiveUpForPassesWithTheStateSoFarWhereTheyVisitMostRows) {
   }
 }
 
+
+// ---- rows wherever they lie ------------------------------------------------------
+
+// Every value rounded to float, so that each layout holds the same numbers.
+std::vector<double> as_floats(std::vector<double> x) {
+  for (double& v : x) v = static_cast<double>(static_cast<float>(v));
+  return x;
+}
+
+// The engine over each layout of the rows, at every level and pruning rule,
+// on all rows and on a part of them, against the plain fold over the matrix
+// of doubles: the same farthest rows and nearest distances, bit for bit.
+void expect_same_over_layouts(const std::vector<double>& data, int rows, int cols, int k,
+                              const std::string& what) {
+  std::vector<double> x = data;
+  mat A{x.data(), rows, cols};
+  std::vector<double> want_near;
+  const std::vector<int32_t> want = plain_choice(&A, k, &want_near);
+  const int32_t first = rows / 3, count = rows - rows / 3 - rows / 5;
+  for (layout how : every_layout) {
+    const laid_rows L = lay_out(x, rows, cols, how);
+    // The plain fold reads the layout itself.
+    std::vector<double> near(static_cast<size_t>(rows), no_distance);
+    for (int j = 0; j + 1 < k; ++j) {
+      const int32_t c = want[static_cast<size_t>(j)];
+      const choice_farthest f = choice_fold_ref(&L.X, A.data + int64_t{c} * cols, near.data());
+      ASSERT_EQ(f.row >= 0 ? f.row : c, want[static_cast<size_t>(j + 1)]) << what << " " << layout_name(how);
+    }
+    for (int i = 0; i < rows; ++i)
+      ASSERT_TRUE(same_bits(near[static_cast<size_t>(i)], want_near[static_cast<size_t>(i)])) << what << " row " << i;
+    for (simd_level level : {simd_level::plain, simd_level::avx2, simd_level::avx512}) {
+      if (!simd_runs(level)) continue;
+      for (choice_prune rule : {choice_prune::never, choice_prune::automatic, choice_prune::always}) {
+        const std::string where = what + " " + layout_name(how) + " " + simd_name(level) + " rule " +
+                                  std::to_string(static_cast<int>(rule));
+        const choice_options opt{level, rule, k};
+        choice* s = choice_start(&L.X, first, count, &opt);
+        ASSERT_NE(s, nullptr);
+        std::vector<double> part(static_cast<size_t>(count), no_distance), got(part.size());
+        for (int j = 0; j + 1 < k; ++j) {
+          const int32_t c = want[static_cast<size_t>(j)];
+          const double* centre = A.data + int64_t{c} * cols;
+          const choice_farthest w = fold_range(&A, first, count, centre, part.data());
+          const choice_farthest f = choice_fold(s, centre, j % 4 == 3 ? -1 : c);
+          ASSERT_EQ(f.row, w.row) << where << " fold " << j << " " << choice_path(s);
+          ASSERT_TRUE(same_bits(f.dist_sq, w.dist_sq)) << where << " fold " << j;
+        }
+        choice_nearest(s, got.data());
+        choice_end(s);
+        for (int i = 0; i < count; ++i)
+          ASSERT_TRUE(same_bits(got[static_cast<size_t>(i)], part[static_cast<size_t>(i)])) << where << " row " << i;
+      }
+    }
+  }
+}
+
+TEST(ChoiceStart, ReadsRowsWhereverTheyLie) {
+  // Buckets (2 and 3 columns, enough rows), passes and groups (12 and 40
+  // columns), with ties, NaN and infinite rows and clusters.
+  std::mt19937_64 g(47);
+  for (int cols : {2, 3, 12, 40}) {
+    for (data_kind kind : {data_kind::coarse, data_kind::specials, data_kind::clustered}) {
+      const int rows = cols <= 3 ? 3000 : 500, k = cols <= 3 ? 120 : 60;
+      const std::vector<double> x = as_floats(make_rows(g, kind, rows, cols));
+      expect_same_over_layouts(x, rows, cols, k, "cols " + std::to_string(cols) + " kind " +
+                                                   std::to_string(static_cast<int>(kind)));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 }  // namespace

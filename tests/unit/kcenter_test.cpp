@@ -90,7 +90,7 @@ bool collect(void* ctx, int64_t s, int32_t row, double dist) {
 }
 
 kcenter_args order_args(int32_t start, int64_t k, bool has_r, double r) {
-  return kcenter_args{kcenter_command::order, false, k, has_r, r, start, 2, nullptr, nullptr};
+  return kcenter_args{kcenter_command::order, false, k, has_r, r, {start}, 2, nullptr, nullptr};
 }
 
 // Rows drawn from a few values, so ties and duplicate rows are common; now
@@ -192,7 +192,7 @@ TEST(KcenterOrder, EndsAndNaNRows) {
   kcenter_order(&flat, &a, collect, &got);
   EXPECT_EQ(got.size(), 1u);
   got.clear();
-  a.start = 0;
+  a.start.clear();
   kcenter_order(&none, &a, collect, &got);
   EXPECT_EQ(got.size(), 0u);
 }
@@ -247,7 +247,7 @@ TEST(KcenterParseArgs, ValuesAndEachRefusal) {
   EXPECT_EQ(a.command, kcenter_command::order);
   EXPECT_EQ(a.k, 7);
   EXPECT_TRUE(a.has_radius && a.radius == 0.25);
-  EXPECT_EQ(a.start, 3);
+  EXPECT_EQ(a.start, std::vector<int32_t>{3});
   EXPECT_EQ(a.threads, 2);
   EXPECT_STREQ(a.output, "out.npy");
   EXPECT_STREQ(a.input, "in.npy");
@@ -261,7 +261,11 @@ TEST(KcenterParseArgs, ValuesAndEachRefusal) {
     EXPECT_EQ(line_of({"order", "-k", k}), "error : k must be a whole number from 1 to 2147483647") << k;
   for (const char* r : {"-1", "nan", "x", "1e", ""})
     EXPECT_EQ(line_of({"order", "-r", r}), "error : the radius must be a number from 0 up (inf allowed)") << r;
-  EXPECT_EQ(line_of({"order", "-s", "-1"}), "error : the start row must be a whole number from 0 to 2147483647");
+  for (const char* s : {"-1", "1,", ",1", "1,,2", "2147483648"})
+    EXPECT_EQ(line_of({"order", "-s", s}), "error : the start row must be a whole number from 0 to 2147483647") << s;
+  EXPECT_EQ(line_of({"order", "-s", "4,17,4"}), "error : the start row 4 is given twice");
+  ASSERT_TRUE(kcenter_parse_args(4, const_cast<char**>(std::vector<const char*>{"kcenter", "order", "-s", "9,0,5"}.data()), &a, &e));
+  EXPECT_EQ(a.start, (std::vector<int32_t>{9, 0, 5}));
   EXPECT_EQ(line_of({"pair", "-t", "0"}), "error : the thread count must be a whole number from 1 to 4096");
   EXPECT_EQ(line_of({"pair", "-o", ".npy"}), "error : the output file must end in .csv or .npy, not .npy");
 }

@@ -27,10 +27,12 @@ using points = std::vector<std::vector<double>>;
 struct matrix {
   std::vector<double> data;
   mat A;
+  row_source X;
   explicit matrix(const points& rows) {
     const int32_t d = rows.empty() ? 0 : static_cast<int32_t>(rows[0].size());
     for (const auto& r : rows) data.insert(data.end(), r.begin(), r.end());
     A = mat{data.data(), static_cast<int32_t>(rows.size()), d};
+    X = rows_of_doubles(A.data, A.rows, A.cols);
   }
 };
 
@@ -40,7 +42,7 @@ void expect_reference(const points& rows, const char* what,
   const farthest want = farthest_pair_search_ref(&m.A, 1);
   for (simd_level level : levels_here())
     for (int32_t team : teams) {
-      const farthest got = farthest_pair_pruned(&m.A, team, level);
+      const farthest got = farthest_pair_pruned(&m.X, team, level);
       EXPECT_TRUE(same_bits(got.dist_sq, want.dist_sq) && got.i == want.i && got.j == want.j)
           << what << ", " << m.A.rows << " x " << m.A.cols << ", " << simd_name(level) << ", "
           << team << " threads: got (" << std::hexfloat << got.dist_sq << ", " << got.i << ", "
@@ -193,7 +195,7 @@ TEST(PrunedPairSearch, FindsALowerPairAtTheLowerBoundItself) {
   }
   expect_reference(rows, "tie at the bound");
   const matrix m(rows);
-  const farthest got = farthest_pair_pruned(&m.A, 1, simd_best());
+  const farthest got = farthest_pair_pruned(&m.X, 1, simd_best());
   EXPECT_TRUE(same_bits(got.dist_sq, 100.0));
   EXPECT_EQ(got.i, 0);
   EXPECT_EQ(got.j, 1);
@@ -243,7 +245,32 @@ TEST(PrunedPairSearch, DistancesThatUnderflow) {
 
 TEST(PrunedPairSearch, PrunesMostPairsOfACube) {
   const matrix m(make(shape::cube, 3000, 3, 17));
-  EXPECT_LT(farthest_pair_pruned(&m.A, 1, simd_best()).compared, 3000 * 2999 / 2 / 10);
+  EXPECT_LT(farthest_pair_pruned(&m.X, 1, simd_best()).compared, 3000 * 2999 / 2 / 10);
+}
+
+
+// Rows in every layout, float32 included (values rounded to float first),
+// give the pair of the matrix of doubles: the search reads its rows through
+// the row source and the kernels see the same doubles.
+TEST(PrunedPairSearch, ReadsRowsWhereverTheyLie) {
+  uint64_t seed = 900;
+  for (shape kind : {shape::cube, shape::sphere, shape::clusters})
+    for (size_t d : {1u, 3u, 16u}) {
+      points rows = make(kind, 600, d, seed++);
+      for (auto& r : rows)
+        for (double& v : r) v = static_cast<double>(static_cast<float>(v));
+      rows[7][0] = nan;  // a row that never counts
+      const matrix m(rows);
+      const farthest want = farthest_pair_search_ref(&m.A, 1);
+      for (layout how : every_layout) {
+        const laid_rows L = lay_out(m.data, m.A.rows, m.A.cols, how);
+        for (int32_t team : {1, 2}) {
+          const farthest got = farthest_pair_pruned(&L.X, team, simd_best());
+          EXPECT_TRUE(same_bits(got.dist_sq, want.dist_sq) && got.i == want.i && got.j == want.j)
+              << layout_name(how) << " d " << d << " team " << team;
+        }
+      }
+    }
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "rows.hpp"
 
 // Same double to the last bit (two NaNs match only with the same payload).
 inline testing::AssertionResult same_bits(double got, double want) {
@@ -27,3 +30,21 @@ std::string temp_name(const std::string& name);
 
 // Runs fn with standard output going to a file; returns what it printed.
 std::string capture_stdout(const std::function<void()>& fn);
+
+// The rows of a row-major matrix of doubles laid out another way, in storage
+// of their own: a slice of a wider C-order array (rows 3 elements longer,
+// starting one element in), Fortran order, rows in reverse order in memory
+// (a negative row stride; row i of X is still row i), or float32, row-major
+// or in Fortran order (each value rounded to float: give values that are
+// floats to keep them).
+enum class layout { c_slice, fortran, reversed, f32, f32_fortran };
+inline constexpr layout every_layout[] = {layout::c_slice, layout::fortran, layout::reversed,
+                                          layout::f32, layout::f32_fortran};
+const char* layout_name(layout how);
+
+struct laid_rows {
+  std::vector<double> f64;
+  std::vector<float> f32;
+  row_source X;
+};
+laid_rows lay_out(const std::vector<double>& data, int32_t rows, int32_t cols, layout how);
