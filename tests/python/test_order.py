@@ -195,13 +195,6 @@ def test_options_refused_with_the_library_line(kw, line):
     assert str(e.value) == line
 
 
-def test_no_storage_is_a_memory_error():
-    # 2e9 x 1000 floats of one element, widened to doubles: 16 TB.
-    X = np.broadcast_to(np.zeros((1, 1), np.float32), (2_000_000_000, 1000))
-    with pytest.raises(MemoryError, match="^error : not enough memory for a 2000000000 x 1000 matrix$"):
-        kcenter.order(X, 2)
-
-
 def test_arguments_of_the_wrong_kind():
     with pytest.raises(ValueError, match="error : the centre row 4 is not a row of a matrix of 4 rows"):
         kcenter.assign(X4, [0, 4])
