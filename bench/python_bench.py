@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """python_bench.py BUILD_DIR [REPS]: the Python package kcenter against what
-people use instead and against the program, on the same data in one run,
-medians of REPS runs (default 5). bench/python.sh builds and runs it.
+people use instead and against the program, on the same data in one run:
+medians of REPS rounds (default 5) in which each work runs once, in turn.
+bench/python.sh builds and runs it.
 
 1. order of 10^6 x 3 float32 (uniform, seed 1), k = 1000: kcenter.order in
    this process; the kcenter program's own order on the same file, its
@@ -13,7 +14,7 @@ medians of REPS runs (default 5). bench/python.sh builds and runs it.
    same rows); a batched torch loop (float32) when python3-torch is there.
 3. one call on (1000, 3) float64, k = 10: kcenter.order against the library's
    own call in C++ on the same file (kcenter_call).
-Needs the package built in BUILD_DIR/python. Each run waits, up to a minute,
+Needs the package built in BUILD_DIR/python. Each round waits, up to 20 s,
 for a second in which the processors are 97% idle (QUIET=0 does not).
 """
 import os
@@ -42,9 +43,11 @@ except ImportError:
 
 
 def wait_quiet():
+    """Up to QUIET_TRIES seconds (default 20) for one in which the processors
+    are 97% idle; QUIET=0 skips it."""
     if os.environ.get("QUIET", "1") != "1":
         return
-    for _ in range(60):
+    for _ in range(int(os.environ.get("QUIET_TRIES", "20"))):
         with open("/proc/stat") as f:
             a = [int(v) for v in f.readline().split()[1:9]]
         time.sleep(1)
@@ -55,15 +58,26 @@ def wait_quiet():
             return
 
 
-def median_time(run, reps=REPS):
+def seconds(run):
+    t = time.perf_counter()
     run()
-    times = []
-    for _ in range(reps):
+    return time.perf_counter() - t
+
+
+def rounds(works, reps):
+    """The median seconds of each work, run in turn in each of reps rounds
+    (after one round not counted), so that a busy spell of the machine falls
+    on all of them alike. A work returning a number gives that time instead."""
+    times = {name: [] for name in works}
+    for r in range(reps + 1):
         wait_quiet()
-        t = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - t)
-    return statistics.median(times)
+        for name, run in works.items():
+            t = time.perf_counter()
+            got = run()
+            t = time.perf_counter() - t
+            if r > 0:
+                times[name].append(got if isinstance(got, float) else t)
+    return {name: statistics.median(v) for name, v in times.items()}
 
 
 def call_bench(path, k, reps):
@@ -122,8 +136,9 @@ def row(*cells):
 def main():
     work = tempfile.mkdtemp()
     rng = np.random.default_rng(1)
-    print(f"medians of {REPS} runs; kcenter {kcenter.__version__}, NumPy {np.__version__}, "
-          f"Open3D {o3d.__version__ if o3d else 'absent'}, torch {torch.__version__ if torch else 'absent'}")
+    print(f"medians of {REPS} rounds, each work once a round; kcenter {kcenter.__version__}, "
+          f"NumPy {np.__version__}, Open3D {o3d.__version__ if o3d else 'absent'}, "
+          f"torch {torch.__version__ if torch else 'absent'}")
 
     # 1. One large order.
     X = rng.random((1000000, 3), dtype=np.float32)
@@ -131,74 +146,85 @@ def main():
     np.save(path, X)
     mapped = np.load(path, mmap_mode="r")
     ours = kcenter.order(X, 1000)
-    t_ours = median_time(lambda: kcenter.order(X, 1000))
-    t_mapped = median_time(lambda: kcenter.order(mapped, 1000))
-    t_cli, t_api, checksum = call_bench(path, 1000, REPS)
+    calls = {}
     cli = [os.path.join(BUILD, "kcenter", "kcenter"), "order", "-k", "1000", path]
-    t_whole = median_time(lambda: subprocess.run(cli, stdout=subprocess.DEVNULL, check=True))
-    print("\n## order, 10^6 x 3 float32 uniform, k = 1000\n")
-    row("work", "time", "kcenter.order / it", "same rows")
-    row("---", "---", "---", "---")
-    row("kcenter.order(X, 1000), X in memory", f"{t_ours:.4f} s", "1.00", "")
-    row("kcenter.order on np.load(mmap_mode='r')", f"{t_mapped:.4f} s", f"{t_ours / t_mapped:.2f}",
-        "yes" if np.array_equal(kcenter.order(mapped, 1000).rows, ours.rows) else "NO")
-    row("library call in C++ on the mapped file (kcenter_call)", f"{t_api:.4f} s", f"{t_ours / t_api:.2f}",
-        "yes" if checksum == int(ours.rows.sum()) else "NO")
-    row("kcenter program's compute (kcenter_call)", f"{t_cli:.4f} s", f"{t_ours / t_cli:.2f}",
-        "yes" if checksum == int(ours.rows.sum()) else "NO")
-    row("kcenter program, whole run from the shell", f"{t_whole:.4f} s", f"{t_ours / t_whole:.2f}", "")
+
+    def call_cli():
+        calls["cli"], calls["api"], calls["sum"] = call_bench(path, 1000, 1)
+        return calls["cli"]
+
+    works = {"ours": lambda: kcenter.order(X, 1000), "mapped": lambda: kcenter.order(mapped, 1000),
+             "cli": call_cli, "api": lambda: calls["api"],
+             "whole": lambda: subprocess.run(cli, stdout=subprocess.DEVNULL, check=True)}
     if o3d:
-        t_o3d = median_time(lambda: open3d_fps(X, 1000))
+        works["o3d"] = lambda: open3d_fps(X, 1000)
+    t = rounds(works, REPS)
+    same = "yes" if calls["sum"] == int(ours.rows.sum()) else "NO"
+    print("\n## order, 10^6 x 3 float32 uniform, k = 1000\n")
+    row("work", "time", "it / kcenter.order", "same rows")
+    row("---", "---", "---", "---")
+    row("kcenter.order(X, 1000), X in memory", f"{t['ours']:.4f} s", "1.00", "")
+    row("kcenter.order on np.load(mmap_mode='r')", f"{t['mapped']:.4f} s", f"{t['mapped'] / t['ours']:.2f}",
+        "yes" if np.array_equal(kcenter.order(mapped, 1000).rows, ours.rows) else "NO")
+    row("the library's call in C++ on the mapped file", f"{t['api']:.4f} s", f"{t['api'] / t['ours']:.2f}", same)
+    row("kcenter program's compute, reading and writing left out", f"{t['cli']:.4f} s",
+        f"{t['cli'] / t['ours']:.2f}", same)
+    row("kcenter program, whole run (`kcenter order -k 1000 FILE`)", f"{t['whole']:.4f} s",
+        f"{t['whole'] / t['ours']:.2f}", "")
+    if o3d:
         same = "yes" if same_set(open3d_fps(X, 1000), X, ours.rows) else "no"
-        row("Open3D farthest_point_down_sample (cloud made from X included)", f"{t_o3d:.4f} s",
-            f"{t_ours / t_o3d:.3f} ({t_o3d / t_ours:.1f}x faster)", same + " (as a set)")
+        row("Open3D farthest_point_down_sample (its cloud made from X included)", f"{t['o3d']:.4f} s",
+            f"{t['o3d'] / t['ours']:.1f}", same + " (as a set)")
 
     # 2. A batch of clouds.
     P = rng.random((32, 2048, 3), dtype=np.float32)
     batch = kcenter.order_batch(P, 256)
-    t1 = median_time(lambda: kcenter.order_batch(P, 256, threads=1))
-    t2 = median_time(lambda: kcenter.order_batch(P, 256, threads=2))
-    same2 = np.array_equal(kcenter.order_batch(P, 256, threads=2).rows, batch.rows)
-    print("\n## order_batch, (32, 2048, 3) float32 uniform, K = 256\n")
-    row("work", "time", "/ order_batch, 1 thread", "same rows")
-    row("---", "---", "---", "---")
-    row("kcenter.order_batch(P, 256, threads=1)", f"{t1:.4f} s", "1.00", "")
-    row("kcenter.order_batch(P, 256, threads=2)", f"{t2:.4f} s", f"{t2 / t1:.2f} (t1 / t2 = {t1 / t2:.2f})",
-        "yes" if same2 else "NO")
+    works = {"t1": lambda: kcenter.order_batch(P, 256, threads=1),
+             "t2": lambda: kcenter.order_batch(P, 256, threads=2),
+             "numpy": lambda: numpy_batch(P, 256)}
     if o3d:
-        t = median_time(lambda: [open3d_fps(P[b], 256) for b in range(len(P))])
-        same = all(same_set(open3d_fps(P[b], 256), P[b], batch.rows[b]) for b in range(len(P)))
-        row("Python loop over Open3D farthest_point_down_sample", f"{t:.4f} s", f"{t / t1:.1f}",
-            ("yes" if same else "no") + " (as sets)")
-    t = median_time(lambda: numpy_batch(P, 256))
-    row("batched NumPy loop (float64)", f"{t:.4f} s", f"{t / t1:.1f}",
-        "yes" if np.array_equal(numpy_batch(P, 256), batch.rows) else "NO")
+        works["o3d"] = lambda: [open3d_fps(P[b], 256) for b in range(len(P))]
     if torch:
         torch.set_num_threads(1)
-        t = median_time(lambda: torch_batch(P, 256))
-        tt = torch_batch(P, 256)
-        row("batched torch loop (float32), 1 thread", f"{t:.4f} s", f"{t / t1:.1f}",
-            f"{np.mean(np.all(tt == batch.rows, axis=1)) * 32:.0f} of 32 items")
+        works["torch"] = lambda: torch_batch(P, 256)
+    t = rounds(works, 3 * REPS)
+    print(f"\n## order_batch, (32, 2048, 3) float32 uniform, K = 256 (medians of {3 * REPS} rounds)\n")
+    row("work", "time", "it / order_batch on 1 thread", "same rows")
+    row("---", "---", "---", "---")
+    row("kcenter.order_batch(P, 256, threads=1)", f"{t['t1']:.4f} s", "1.00", "")
+    row("kcenter.order_batch(P, 256, threads=2)", f"{t['t2']:.4f} s", f"{t['t2'] / t['t1']:.2f}",
+        "yes" if np.array_equal(kcenter.order_batch(P, 256, threads=2).rows, batch.rows) else "NO")
+    if o3d:
+        same = all(same_set(open3d_fps(P[b], 256), P[b], batch.rows[b]) for b in range(len(P)))
+        row("Python loop over Open3D farthest_point_down_sample", f"{t['o3d']:.4f} s", f"{t['o3d'] / t['t1']:.1f}",
+            ("yes" if same else "no") + " (as sets)")
+    row("batched NumPy loop (float64)", f"{t['numpy']:.4f} s", f"{t['numpy'] / t['t1']:.1f}",
+        "yes" if np.array_equal(numpy_batch(P, 256), batch.rows) else "NO")
+    if torch:
+        agree = int(np.sum(np.all(torch_batch(P, 256) == batch.rows, axis=1)))
+        row("batched torch loop (float32), 1 thread", f"{t['torch']:.4f} s", f"{t['torch'] / t['t1']:.1f}",
+            f"{agree} of 32 items")
 
-    # 3. The cost of a call.
+    # 3. The cost of a call: blocks of 401 calls, the median call of each block.
     small = rng.random((1000, 3))
     path = os.path.join(work, "uniform_1000x3.npy")
     np.save(path, small)
-    calls = 2001
-    _, t_api, _ = call_bench(path, 10, calls)
-    wait_quiet()
-    times = []
-    for _ in range(calls):
-        t = time.perf_counter_ns()
-        kcenter.order(small, 10)
-        times.append(time.perf_counter_ns() - t)
-    t_py = statistics.median(times) * 1e-9
-    print("\n## one call, (1000, 3) float64, k = 10 (medians of 2001 calls)\n")
+
+    def block():
+        times = []
+        for _ in range(401):
+            t0 = time.perf_counter_ns()
+            kcenter.order(small, 10)
+            times.append(time.perf_counter_ns() - t0)
+        return statistics.median(times) * 1e-9
+
+    t = rounds({"python": block, "api": lambda: call_bench(path, 10, 401)[1]}, REPS)
+    print(f"\n## one call, (1000, 3) float64, k = 10 (the median call of 401, median of {REPS} rounds)\n")
     row("work", "time")
     row("---", "---")
-    row("kcenter.order(X, 10)", f"{t_py * 1e6:.1f} us")
-    row("library call in C++ (kcenter_call)", f"{t_api * 1e6:.1f} us")
-    row("difference: the binding's cost", f"{(t_py - t_api) * 1e6:.1f} us")
+    row("kcenter.order(X, 10)", f"{t['python'] * 1e6:.1f} us")
+    row("the library's call in C++ on the same numbers", f"{t['api'] * 1e6:.1f} us")
+    row("the difference: the binding's cost", f"{(t['python'] - t['api']) * 1e6:.1f} us")
     for f in os.listdir(work):
         os.remove(os.path.join(work, f))
     os.rmdir(work)

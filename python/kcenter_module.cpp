@@ -79,19 +79,26 @@ py::array_t<T> numpy_of(std::vector<T>&& v) {
 // the engines hold no GIL: at most every 50 ms, so a short call never takes
 // the GIL back. A handler that raises (Ctrl-C's KeyboardInterrupt) stops the
 // order; its exception is kept and raised once the engines have returned.
+// Nothing is thrown into the engines.
 class signal_watch {
  public:
-  bool go_on() {
+  bool go_on() noexcept {
     const clock::time_point now = clock::now();
     if (now < next_) return true;
     next_ = now + period;
-    py::gil_scoped_acquire gil;
-    if (PyErr_CheckSignals() == 0) return true;
-    raised_.emplace();  // takes the exception the handler raised
+    try {
+      py::gil_scoped_acquire gil;
+      if (PyErr_CheckSignals() == 0) return true;
+      raised_.emplace();  // takes the exception the handler raised
+    } catch (...) {
+      // No room to keep the exception: the thread's error indicator holds it.
+    }
+    stopped_ = true;
     return false;
   }
   void raise_if_stopped() const {
     if (raised_) throw *raised_;
+    if (stopped_) throw py::error_already_set();  // whatever Python holds, or a RuntimeError
   }
 
  private:
@@ -99,6 +106,7 @@ class signal_watch {
   static constexpr std::chrono::milliseconds period{50};
   clock::time_point next_ = clock::now() + period;
   std::optional<py::error_already_set> raised_;
+  bool stopped_ = false;
 };
 
 std::vector<int64_t> vector_of(const index_array& a) { return std::vector<int64_t>(a.data(), a.data() + a.size()); }
