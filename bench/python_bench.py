@@ -7,9 +7,11 @@ bench/python.sh builds and runs it.
 1. order of 10^6 x 3 float32 (uniform, seed 1), k = 1000: kcenter.order in
    this process; the kcenter program's own order on the same file, its
    compute time (BUILD_DIR/bench/kcenter_call: reading and writing left out)
-   and its whole run; Open3D's farthest_point_down_sample (python3-open3d).
+   and its whole run; Open3D's farthest_point_down_sample (python3-open3d)
+   on a cloud made beforehand, and with the cloud made from X.
 2. a batch (32, 2048, 3) float32, K = 256: kcenter.order_batch on 1 and 2
-   threads; a Python loop over Open3D's down-sampling; the batched NumPy loop
+   threads; a Python loop over Open3D's down-sampling (clouds made
+   beforehand, or in the loop); the batched NumPy loop
    (one vector pass per step over every item, float64: the same sums, so the
    same rows); a batched torch loop (float32) when python3-torch is there.
 3. one call on (1000, 3) float64, k = 10: kcenter.order against the library's
@@ -67,16 +69,24 @@ def seconds(run):
 def rounds(works, reps):
     """The median seconds of each work, run in turn in each of reps rounds
     (after one round not counted), so that a busy spell of the machine falls
-    on all of them alike. A work returning a number gives that time instead."""
-    times = {name: [] for name in works}
+    on all of them alike; each round starts with another work, after a tenth
+    of a second of busy waiting that wakes the processor from the idle wait.
+    A work returning a dict of seconds gives those times instead."""
+    times = {}
+    names = list(works)
     for r in range(reps + 1):
         wait_quiet()
-        for name, run in works.items():
+        end = time.perf_counter() + 0.1
+        while time.perf_counter() < end:
+            pass
+        for name in names[r % len(names):] + names[:r % len(names)]:
+            run = works[name]
             t = time.perf_counter()
             got = run()
             t = time.perf_counter() - t
             if r > 0:
-                times[name].append(got if isinstance(got, float) else t)
+                for key, value in (got if isinstance(got, dict) else {name: t}).items():
+                    times.setdefault(key, []).append(value)
     return {name: statistics.median(v) for name, v in times.items()}
 
 
@@ -86,8 +96,13 @@ def call_bench(path, k, reps):
     return float(out[0]), float(out[1]), int(out[2])
 
 
-def open3d_fps(X, k):
-    cloud = o3d.geometry.PointCloud(o3d.utility.Vector3dVector(X))
+def cloud_of(X):
+    """An Open3D cloud of the rows of X, made from float64 (its fast path:
+    from float32 it takes about 1 s a million points)."""
+    return o3d.geometry.PointCloud(o3d.utility.Vector3dVector(X.astype(np.float64)))
+
+
+def open3d_fps(cloud, k):
     return np.asarray(cloud.farthest_point_down_sample(k).points)
 
 
@@ -146,20 +161,22 @@ def main():
     np.save(path, X)
     mapped = np.load(path, mmap_mode="r")
     ours = kcenter.order(X, 1000)
-    calls = {}
+    sums = set()
     cli = [os.path.join(BUILD, "kcenter", "kcenter"), "order", "-k", "1000", path]
 
     def call_cli():
-        calls["cli"], calls["api"], calls["sum"] = call_bench(path, 1000, 1)
-        return calls["cli"]
+        t_cli, t_api, checksum = call_bench(path, 1000, 1)
+        sums.add(checksum)
+        return {"cli": t_cli, "api": t_api}
 
     works = {"ours": lambda: kcenter.order(X, 1000), "mapped": lambda: kcenter.order(mapped, 1000),
-             "cli": call_cli, "api": lambda: calls["api"],
-             "whole": lambda: subprocess.run(cli, stdout=subprocess.DEVNULL, check=True)}
+             "cli": call_cli, "whole": lambda: subprocess.run(cli, stdout=subprocess.DEVNULL, check=True)}
     if o3d:
-        works["o3d"] = lambda: open3d_fps(X, 1000)
+        cloud = cloud_of(X)
+        works["o3d"] = lambda: open3d_fps(cloud, 1000)
+        works["o3d+"] = lambda: open3d_fps(o3d.geometry.PointCloud(o3d.utility.Vector3dVector(X)), 1000)
     t = rounds(works, REPS)
-    same = "yes" if calls["sum"] == int(ours.rows.sum()) else "NO"
+    same = "yes" if sums == {int(ours.rows.sum())} else "NO"
     print("\n## order, 10^6 x 3 float32 uniform, k = 1000\n")
     row("work", "time", "it / kcenter.order", "same rows")
     row("---", "---", "---", "---")
@@ -172,9 +189,11 @@ def main():
     row("kcenter program, whole run (`kcenter order -k 1000 FILE`)", f"{t['whole']:.4f} s",
         f"{t['whole'] / t['ours']:.2f}", "")
     if o3d:
-        same = "yes" if same_set(open3d_fps(X, 1000), X, ours.rows) else "no"
-        row("Open3D farthest_point_down_sample (its cloud made from X included)", f"{t['o3d']:.4f} s",
+        same = "yes" if same_set(open3d_fps(cloud, 1000), X, ours.rows) else "no"
+        row("Open3D farthest_point_down_sample alone (its cloud made beforehand)", f"{t['o3d']:.4f} s",
             f"{t['o3d'] / t['ours']:.1f}", same + " (as a set)")
+        row("Open3D, its cloud made from X (float32) included", f"{t['o3d+']:.4f} s",
+            f"{t['o3d+'] / t['ours']:.1f}", "")
 
     # 2. A batch of clouds.
     P = rng.random((32, 2048, 3), dtype=np.float32)
@@ -183,7 +202,10 @@ def main():
              "t2": lambda: kcenter.order_batch(P, 256, threads=2),
              "numpy": lambda: numpy_batch(P, 256)}
     if o3d:
-        works["o3d"] = lambda: [open3d_fps(P[b], 256) for b in range(len(P))]
+        clouds = [cloud_of(item) for item in P]
+        works["o3d"] = lambda: [open3d_fps(cloud, 256) for cloud in clouds]
+        works["o3d+"] = lambda: [open3d_fps(o3d.geometry.PointCloud(o3d.utility.Vector3dVector(item)), 256)
+                                 for item in P]
     if torch:
         torch.set_num_threads(1)
         works["torch"] = lambda: torch_batch(P, 256)
@@ -195,9 +217,11 @@ def main():
     row("kcenter.order_batch(P, 256, threads=2)", f"{t['t2']:.4f} s", f"{t['t2'] / t['t1']:.2f}",
         "yes" if np.array_equal(kcenter.order_batch(P, 256, threads=2).rows, batch.rows) else "NO")
     if o3d:
-        same = all(same_set(open3d_fps(P[b], 256), P[b], batch.rows[b]) for b in range(len(P)))
-        row("Python loop over Open3D farthest_point_down_sample", f"{t['o3d']:.4f} s", f"{t['o3d'] / t['t1']:.1f}",
-            ("yes" if same else "no") + " (as sets)")
+        same = all(same_set(open3d_fps(clouds[b], 256), P[b], batch.rows[b]) for b in range(len(P)))
+        row("Python loop over Open3D farthest_point_down_sample (clouds made beforehand)", f"{t['o3d']:.4f} s",
+            f"{t['o3d'] / t['t1']:.1f}", ("yes" if same else "no") + " (as sets)")
+        row("the same loop, each cloud made from its float32 item in the loop", f"{t['o3d+']:.4f} s",
+            f"{t['o3d+'] / t['t1']:.1f}", "")
     row("batched NumPy loop (float64)", f"{t['numpy']:.4f} s", f"{t['numpy'] / t['t1']:.1f}",
         "yes" if np.array_equal(numpy_batch(P, 256), batch.rows) else "NO")
     if torch:
@@ -218,7 +242,7 @@ def main():
             times.append(time.perf_counter_ns() - t0)
         return statistics.median(times) * 1e-9
 
-    t = rounds({"python": block, "api": lambda: call_bench(path, 10, 401)[1]}, REPS)
+    t = rounds({"python": lambda: {"python": block()}, "api": lambda: {"api": call_bench(path, 10, 401)[1]}}, REPS)
     print(f"\n## one call, (1000, 3) float64, k = 10 (the median call of 401, median of {REPS} rounds)\n")
     row("work", "time")
     row("---", "---")
