@@ -27,6 +27,8 @@ The engines run without the GIL, so other Python threads go on meanwhile.
 Ctrl-C (or any signal handler that raises) stops order and order_batch
 between two steps, within about 50 ms of the end of the step under way, and
 its exception is raised; pair and assign see it only when they are done.
+In a process forked after kcenter ran on several threads every call runs on
+one thread (GNU OpenMP cannot start threads there); the answers are the same.
 Errors of the arguments raise ValueError with the command line's line for
 them (MemoryError when storage cannot be had).
 """
