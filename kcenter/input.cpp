@@ -43,6 +43,7 @@ bool load_text(scan_reader* r, kcenter_input* in, const std::string& read_name, 
     mat_free(&in->m);
     return fail(err, kcenter_fault::text_trailing, "", rows, cols);
   }
+  in->X = rows_of_doubles(in->m.data, rows, cols);
   return true;
 }
 
@@ -52,7 +53,7 @@ bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const st
   // Without the magic bytes only --format npy can have sent the file here.
   if (s == npy_status::not_npy) return fail(err, kcenter_fault::not_npy, name);
   if (s != npy_status::ok) return kcenter_npy_refusal(s, &in->npy, name, read_name, err);
-  in->m = in->npy.m;
+  in->X = in->npy.x;
   in->from_npy = true;
   return true;
 }
@@ -116,12 +117,12 @@ bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& nam
 
 bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) {
   const char* path = a->input;
+  in->X = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   in->m = mat{nullptr, 0, 0};
   std::memset(&in->npy, 0, sizeof in->npy);
   in->from_npy = false;
   in->format = kcenter_format::text;
   in->rows = fmt_matrix{row_source{nullptr, 0, 0, 0, 1, elem_type::f64}, nullptr, {}};
-  in->widened = false;
   in->bytes = fmt_bytes{nullptr, 0};
   const bool from_stdin = path == nullptr;
   const std::string name = from_stdin ? "standard input" : path;
@@ -187,13 +188,13 @@ bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) 
 void kcenter_unload(kcenter_input* in) {
   const bool other = in->format != kcenter_format::text && in->format != kcenter_format::npy;
   if (in->from_npy) npy_free(&in->npy);
-  else if (!other || in->widened) mat_free(&in->m);
+  else if (!other) mat_free(&in->m);
   if (other) {
     fmt_matrix_free(&in->rows);
     fmt_bytes_free(&in->bytes);
   }
+  in->X = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   in->m = mat{nullptr, 0, 0};
   in->from_npy = false;
-  in->widened = false;
   in->format = kcenter_format::text;
 }

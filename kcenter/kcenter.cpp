@@ -24,7 +24,7 @@ static int run_alone(const kcenter_args* args, const char* program) {
   kcenter_input in;
   kcenter_error err;
   if (!kcenter_load(args, &in, &err)) return fail_with(err, program);
-  const bool ok = args->points ? kcenter_run_points(args, &in, &err) : kcenter_run(args, &in.m, &err);
+  const bool ok = args->points ? kcenter_run_points(args, &in, &err) : kcenter_run(args, &in.X, &err);
   kcenter_unload(&in);
   if (!ok) return fail_with(err, program);
   return output_status();
