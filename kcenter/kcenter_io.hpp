@@ -83,6 +83,11 @@ enum class kcenter_fault {
   list_dims,
   list_value,
   list_not_number,
+  batch_pipe,
+  batch_lengths_count,
+  batch_length,
+  lengths_without_batch,
+  batch_points,
   no_memory_search,
   cannot_create_output,
   output_not_regular,
@@ -156,6 +161,8 @@ struct kcenter_input {
   fmt_matrix rows;
   fmt_bytes bytes;  // a PLY file's bytes, kept for --points -o OUT.ply
   ply_file ply;
+  fmt_batch batch;  // a 3-D .npy file: items of rows (kcenter order only)
+  bool is_batch;
 };
 
 // Reads the matrix from the file a->input (null: standard input) in the
@@ -245,7 +252,8 @@ struct kcenter_sink {
 // Opens the output. An OUT that exists must be a regular file (or a link
 // to one) that may be written, by its permission bits too, for root as for
 // anyone; it keeps its permissions when replaced.
-bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
+// raw: the caller writes every byte, headers included (as for --points).
+bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err, bool raw = false);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
 // One row of an assignment: the row, its centre's row (-1 for none), the distance.
@@ -259,6 +267,9 @@ void kcenter_sink_abandon(kcenter_sink* s);
 // The whole run of a command on a loaded matrix: checks the start row, opens
 // the output, runs the driver, writes. Prints the no-pair line itself.
 bool kcenter_run(const kcenter_args* a, const row_source* X, kcenter_error* err);
+// kcenter order on a batch: each item's order as if alone, into CSV lines
+// item,step,row,dist_sq or a (B, K) structured .npy array.
+bool kcenter_run_batch(const kcenter_args* a, const fmt_batch* b, kcenter_error* err);
 
 // ---- the chosen rows themselves (--points) ----------------------------------------
 
