@@ -31,7 +31,11 @@ bool rows_open(const view& x, rows_input* in, error* err) {
 }
 
 farthest pair_pruned(const rows_input* in, int32_t threads) {
-  return farthest_pair_pruned(&in->rows, threads, simd_best());
+  // Never the search of every pair instead: on a large matrix it would run
+  // for hours where the pruned search takes a second.
+  bool short_of_storage = false;
+  const farthest f = farthest_pair_pruned(&in->rows, threads, simd_best(), &short_of_storage);
+  return short_of_storage ? farthest{0.0, -2, -2, 0} : f;
 }
 
 namespace {

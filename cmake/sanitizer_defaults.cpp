@@ -1,12 +1,17 @@
 // Linked into every executable of a sanitizer build: the sanitizers' run-time
 // defaults, so that ctest, a script or a hand-run binary all behave alike.
+//
+// The sanitizers' run-time looks these up by name in the executable, so they
+// stay visible whatever the build's default visibility is.
+#define SANITIZER_HOOK __attribute__((visibility("default")))
+
 extern "C" {
 
 // Refusing a huge request (null, which the programs report as "not enough
 // memory") instead of aborting: a shape such as 65536 x 32769 must fail with
 // one line, not with an allocator report. Without the cap, AddressSanitizer
 // would map and poison the shadow of many gigabytes first.
-const char* __asan_default_options() {
+SANITIZER_HOOK const char* __asan_default_options() {
   return "allocator_may_return_null=1:max_allocation_size_mb=4096:detect_leaks=1:"
          "abort_on_error=0:exitcode=86"
 #ifdef SANITIZE_OPEN_MPI_PROGRAM
@@ -18,16 +23,16 @@ const char* __asan_default_options() {
       ;
 }
 
-const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+SANITIZER_HOOK const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 
-const char* __lsan_default_options() { return "print_suppressions=0"; }
+SANITIZER_HOOK const char* __lsan_default_options() { return "print_suppressions=0"; }
 
 #ifdef SANITIZE_OPEN_MPI_PROGRAM
 // Open MPI keeps what MPI_Init set up (its components, its runtime's
 // registry, hwloc's topology, libevent's bases) until the process ends. A
 // leak is ignored only when one of these libraries made the allocation;
 // anything the program allocates itself is still reported.
-const char* __lsan_default_suppressions() {
+SANITIZER_HOOK const char* __lsan_default_suppressions() {
   return "leak:libmpi.so\n"
          "leak:libopen-pal.so\n"
          "leak:libopen-rte.so\n"

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -79,18 +80,42 @@ bool agree(job* j, bool ok, const kcenter_error& e) {
   return agree(j, ok, ok ? std::string() : kcenter_error_line(e, j->program));
 }
 
-// Whether every process holds the same values (none of them INT64_MIN).
-bool same(const std::vector<int64_t>& v) {
+// For each value, whether every process holds the same (none of them INT64_MIN).
+std::vector<bool> same_each(const std::vector<int64_t>& v) {
   std::vector<int64_t> both, least(2 * v.size());
   for (int64_t x : v) {
     both.push_back(x);
     both.push_back(-x);
   }
   MPI_Allreduce(both.data(), least.data(), static_cast<int>(both.size()), MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
-  for (size_t i = 0; i < v.size(); ++i)
-    if (least[2 * i] != -least[2 * i + 1]) return false;
-  return true;
+  std::vector<bool> out(v.size());
+  for (size_t i = 0; i < v.size(); ++i) out[i] = least[2 * i] == -least[2 * i + 1];
+  return out;
 }
+
+// Whether every process holds the same values.
+bool same(const std::vector<int64_t>& v) {
+  const std::vector<bool> each = same_each(v);
+  return std::find(each.begin(), each.end(), false) == each.end();
+}
+
+// Whether values [from, to) of same_each's answer are all equal.
+bool all_of(const std::vector<bool>& each, size_t from, size_t to) {
+  return std::find(each.begin() + static_cast<std::ptrdiff_t>(from), each.begin() + static_cast<std::ptrdiff_t>(to),
+                   false) == each.begin() + static_cast<std::ptrdiff_t>(to);
+}
+
+// A 64-bit hash (FNV-1a) of n bytes, from `h` on; as two values from 0 to
+// 2^32 - 1 when it travels to the other processes.
+uint64_t hash_bytes(const char* p, size_t n, uint64_t h = 0xcbf29ce484222325u) {
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001b3u;
+  return h;
+}
+int64_t high(uint64_t h) { return static_cast<int64_t>(h >> 32); }
+int64_t low(uint64_t h) { return static_cast<int64_t>(h & 0xffffffffu); }
+
+constexpr const char* same_data_line =
+    "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)";
 
 kcenter_error error(kcenter_fault f, const std::string& name = "", int64_t a = 0, int64_t b = 0) {
   return kcenter_error{f, name, "", a, b};
@@ -104,16 +129,27 @@ int32_t share_edge(int64_t rows, int r, int P) { return static_cast<int32_t>(row
 // regular file) and hands every process its rows.
 bool load_on_rank0(job* j) {
   kcenter_error err{};
-  const bool ok = j->rank != 0 || kcenter_load(j->a->input, &j->whole, &err);
+  bool ok = j->rank != 0 || kcenter_load(j->a, &j->whole, &err);
   if (!agree(j, ok, err)) return false;
-  int32_t shape[2] = {j->whole.m.rows, j->whole.m.cols};
+  // The rows travel as row-major doubles: rank 0 widens its input first
+  // when it holds it otherwise (float32, Fortran order).
+  const row_source& X = j->whole.X;
+  double* all = const_cast<double*>(static_cast<const double*>(X.data));
+  if (j->rank == 0 && !rows_are_doubles(&X)) {
+    mat_malloc(&j->owned, X.rows, X.cols);
+    all = j->owned.data;
+    ok = all != nullptr;
+    for (int32_t i = 0; ok && i < X.rows; ++i) rows_get(&X, i, all + int64_t{i} * X.cols);
+  }
+  if (!agree(j, ok, error(kcenter_fault::no_memory_matrix, "", X.rows, X.cols))) return false;
+  int32_t shape[2] = {X.rows, X.cols};
   MPI_Bcast(shape, 2, MPI_INT, 0, MPI_COMM_WORLD);
   j->total_rows = shape[0];
   j->cols = shape[1];
   const int32_t first = share_edge(shape[0], j->rank, j->size);
   const int32_t count = share_edge(shape[0], j->rank + 1, j->size) - first;
   if (j->rank == 0) {
-    j->rows = mat{j->whole.m.data, count, shape[1]};
+    j->rows = mat{all, count, shape[1]};
   } else {
     mat_malloc(&j->owned, count, shape[1]);
     j->rows = j->owned;
@@ -129,7 +165,7 @@ bool load_on_rank0(job* j) {
   MPI_Datatype row;
   MPI_Type_contiguous(shape[1], MPI_DOUBLE, &row);
   MPI_Type_commit(&row);
-  MPI_Scatterv(j->whole.m.data, counts.data(), at.data(), row, j->rank == 0 ? MPI_IN_PLACE : j->rows.data,
+  MPI_Scatterv(all, counts.data(), at.data(), row, j->rank == 0 ? MPI_IN_PLACE : j->rows.data,
                count, row, 0, MPI_COMM_WORLD);
   MPI_Type_free(&row);
   return true;
@@ -137,14 +173,18 @@ bool load_on_rank0(job* j) {
 
 // The rows of a NumPy file: every process checks the header of its own
 // file and reads its share of the rows.
-bool load_npy_rows(job* j, int fd, const std::string& name) {
+bool load_npy_rows(job* j, int fd, const std::string& name, int64_t size, uint64_t sample) {
   const std::string read_name = "file " + name;
   kcenter_error err{};
   npy_status s = npy_check_fd(&j->npy, fd);
   const bool ok = s == npy_status::ok || kcenter_npy_refusal(s, &j->npy, name, read_name, &err);
   if (!agree(j, ok, err)) return false;
-  const int64_t rows = j->npy.h.rows, cols = j->npy.h.cols;
-  if (!agree(j, same({rows, cols}), "error : every process must read a matrix of the same shape")) return false;
+  const npy_header& h = j->npy.h;
+  const int64_t rows = h.rows, cols = h.cols;
+  const std::vector<bool> each =
+      same_each({rows, cols, h.item_size, h.fortran_order ? 1 : 0, size, high(sample), low(sample)});
+  if (!agree(j, all_of(each, 0, 2), "error : every process must read a matrix of the same shape")) return false;
+  if (!agree(j, all_of(each, 2, each.size()), same_data_line)) return false;
   j->total_rows = static_cast<int32_t>(rows);
   j->cols = static_cast<int32_t>(cols);
   const int32_t first = share_edge(rows, j->rank, j->size);
@@ -152,14 +192,14 @@ bool load_npy_rows(job* j, int fd, const std::string& name) {
   if (s == npy_status::no_memory) err = error(kcenter_fault::no_memory_matrix, "", rows, cols);
   else if (s != npy_status::ok) kcenter_npy_refusal(s, &j->npy, name, read_name, &err);
   if (!agree(j, s == npy_status::ok, err)) return false;
-  j->rows = j->npy.m;
+  j->share = j->npy.x;
   return true;
 }
 
 // The rows of the matrix text: every process scans its byte range of the
 // body, the processes count the numbers together, and each row goes to the
 // process where it starts, with the part of it that lies in later ranges.
-bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
+bool load_text_rows(job* j, int fd, int64_t size, const std::string& name, uint64_t sample) {
   const std::string read_name = "file " + name;
   auto reader_error = [&](const text_window& w, kcenter_fault otherwise) {
     return error(w.no_memory ? kcenter_fault::no_memory_input : w.read_error ? kcenter_fault::cannot_read : otherwise,
@@ -173,7 +213,9 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
   if (!agree(j, ok, reader_error(w, kcenter_fault::text_shape))) return text_window_close(&w), false;
   const int64_t rows = shape.rows, cols = shape.cols;
   // The byte ranges are cut from the same body on every process.
-  if (!agree(j, same({rows, cols, shape.body, w.size}), "error : every process must read a matrix of the same shape"))
+  const std::vector<bool> each = same_each({rows, cols, shape.body, w.size, high(sample), low(sample)});
+  if (!agree(j, all_of(each, 0, 4), "error : every process must read a matrix of the same shape") ||
+      !agree(j, all_of(each, 4, each.size()), same_data_line))
     return text_window_close(&w), false;
   if (!agree(j, rows >= 0 && cols >= 0, error(kcenter_fault::text_negative_shape, "", rows, cols)))
     return text_window_close(&w), false;
@@ -187,7 +229,11 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
   work_free(probe);
   if (!agree(j, ok, error(kcenter_fault::no_memory_matrix, "", rows, cols))) return text_window_close(&w), false;
   if (elements == 0) {
-    // No number to read: the rows are shared out by count.
+    // No number to read, and none may follow the shape: the rows are shared out by count.
+    bool more = false;
+    ok = text_number_at(&w, shape.body, &more);
+    if (!agree(j, ok, reader_error(w, kcenter_fault::text_body))) return text_window_close(&w), false;
+    if (!agree(j, !more, error(kcenter_fault::text_trailing, "", rows, cols))) return text_window_close(&w), false;
     const int32_t first = share_edge(rows, j->rank, j->size);
     mat_malloc(&j->owned, share_edge(rows, j->rank + 1, j->size) - first, shape.cols);
     j->rows = j->owned;
@@ -216,9 +262,12 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
     if (!stopped) good += counts[q];
     stopped = stopped || all[2 * q + 1] != 0;
   }
-  if (good < elements) {
+  if (good != elements) {
+    // Too few numbers, or more after the last element (one scan would read the next).
     work_free(range.values);
-    if (j->rank == 0) say(kcenter_error_line(error(kcenter_fault::text_body), j->program));
+    const kcenter_error e = good < elements ? error(kcenter_fault::text_body)
+                                            : error(kcenter_fault::text_trailing, "", rows, cols);
+    if (j->rank == 0) say(kcenter_error_line(e, j->program));
     return false;
   }
 
@@ -271,13 +320,42 @@ bool load_text_rows(job* j, int fd, int64_t size, const std::string& name) {
   return true;
 }
 
-bool starts_npy(int fd, bool* npy) {
-  char head[6];
+// A sample of the file: its first 64 KiB (the header and the first rows:
+// a .npy file's dtype and order with them) and 4 KiB at 16 places spread
+// over the rest, hashed. The processes compare it, with the size, rather
+// than the device and inode: processes on other machines read copies of one
+// file, or one file through a network file system, under device numbers
+// that differ, while files of the same shape but other data must differ in
+// it. (Files that differ only in bytes outside the sample are not told apart.)
+bool sample_of(int fd, int64_t size, uint64_t* hash) {
+  constexpr int64_t head = 64 << 10, block = 4 << 10, places = 16;
+  std::vector<char> buf(static_cast<size_t>(head));
+  uint64_t h = hash_bytes(nullptr, 0);
+  for (int64_t k = -1; k < places; ++k) {
+    const int64_t at = k < 0 ? 0 : std::max<int64_t>(0, (size - block) * k / (places - 1));
+    const int64_t want = std::min(k < 0 ? head : block, size - at);
+    int64_t got = 0;
+    while (got < want) {
+      const ssize_t r = ::pread(fd, buf.data() + got, static_cast<size_t>(want - got), at + got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      got += r;
+    }
+    h = hash_bytes(buf.data(), static_cast<size_t>(got), h);
+  }
+  *hash = h;
+  return true;
+}
+
+// The format of the file, told from its first bytes and name; false when
+// they cannot be read.
+bool format_of(const kcenter_args* a, int fd, kcenter_format* format) {
+  char head[8];
   ssize_t got;
   do {
     got = ::pread(fd, head, sizeof head, 0);
   } while (got < 0 && errno == EINTR);
-  *npy = got == 6 && std::memcmp(head, npy_magic, 6) == 0;
+  *format = kcenter_detect(a, head, got < 0 ? 0 : got);
   return got >= 0;
 }
 
@@ -291,29 +369,42 @@ bool load(job* j) {
   const std::string name = a->input != nullptr ? a->input : "";
   kcenter_error err{};
   bool ok = true;
+  // Formats other than .npy and the matrix text are read whole by rank 0 too.
   int regular = 0;
+  kcenter_format format = kcenter_format::text;
+  bool read_head = true;
   if (a->input != nullptr) {
     fd = ::open(a->input, O_RDONLY | O_CLOEXEC);
     if (fd < 0) ok = false, err = error(kcenter_fault::cannot_open, name);
     else if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
     else regular = S_ISREG(st.st_mode) ? 1 : 0;
+    if (regular) {
+      read_head = format_of(a, fd, &format);
+      if (read_head && format != kcenter_format::npy && format != kcenter_format::text) regular = 0;
+    }
   }
   MPI_Bcast(&regular, 1, MPI_INT, 0, MPI_COMM_WORLD);
   if (!regular) {
     if (fd >= 0) ::close(fd);
-    return load_on_rank0(j);
+    if (!load_on_rank0(j)) return false;
+    j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
+    return true;
   }
   if (ok && a->input == nullptr) ok = false, err = error(kcenter_fault::cannot_read, "standard input");
   else if (ok && !S_ISREG(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
-  bool npy = false;
-  if (ok && !starts_npy(fd, &npy)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
+  else if (ok && !read_head) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
+  else if (ok) ok = kcenter_check_options(a, format, &err);
+  const bool npy = format == kcenter_format::npy;
+  uint64_t sample = 0;
+  if (ok && !sample_of(fd, st.st_size, &sample)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
   if (!agree(j, ok, err) ||
       !agree(j, same({npy ? 1 : 0}), "error : every process must read a matrix of the same shape")) {
     if (fd >= 0) ::close(fd);
     return false;
   }
-  ok = npy ? load_npy_rows(j, fd, name) : load_text_rows(j, fd, st.st_size, name);
+  ok = npy ? load_npy_rows(j, fd, name, st.st_size, sample) : load_text_rows(j, fd, st.st_size, name, sample);
   ::close(fd);
+  if (ok && !npy) j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
   return ok;
 }
 
@@ -327,9 +418,7 @@ int owner(const job* j, int32_t row) {
 void fetch(job* j, int32_t row) {
   const int from = owner(j, row);
   const int32_t first = j->starts[static_cast<size_t>(j->rank)];
-  if (from == j->rank)
-    std::memcpy(j->centre, j->rows.data + static_cast<int64_t>(row - first) * j->cols,
-                static_cast<size_t>(j->cols) * sizeof(double));
+  if (from == j->rank) rows_get(&j->share, row - first, j->centre);
   MPI_Bcast(j->centre, j->cols, MPI_DOUBLE, from, MPI_COMM_WORLD);
   j->centre_row = row;
 }
@@ -337,7 +426,6 @@ void fetch(job* j, int32_t row) {
 bool share_start(void* ctx, int64_t centres) {
   job* j = static_cast<job*>(ctx);
   j->centre = static_cast<double*>(work_alloc(int64_t{j->cols} * static_cast<int64_t>(sizeof(double))));
-  j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
   j->team = order_team_start(&j->share, j->a->threads, centres);
   int ok = j->centre != nullptr && j->team != nullptr, all = 0;
   MPI_Allreduce(&ok, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
@@ -396,7 +484,8 @@ bool emit_on_rank0(void* ctx, int64_t step, int32_t row, double dist_sq) {
 
 int run(job* j) {
   const kcenter_args* a = j->a;
-  // Every process must stop where the others stop.
+  // Every process must stop where the others stop, and name the output
+  // rank 0 writes: a process given another -o would see its file unwritten.
   uint64_t r = 0;
   std::memcpy(&r, &a->radius, sizeof r);
   std::vector<int64_t> given = {a->k, a->has_radius ? 1 : 0, static_cast<int64_t>(r >> 32),
@@ -407,12 +496,15 @@ int run(job* j) {
   if (!agree(j, agreed && same(given),
              "error : every process must be given the same -k, -r and -s"))
     return 1;
+  const uint64_t out = a->output != nullptr ? hash_bytes(a->output, std::strlen(a->output)) : 0;
+  if (!agree(j, same({a->output != nullptr ? 1 : 0, high(out), low(out)}), "error : every process must be given the same -o"))
+    return 1;
   if (!agree(j, threads_can_start(a->threads),
              "error : the system cannot start " + std::to_string(a->threads) + " threads"))
     return 1;
   if (!load(j)) return 1;
 
-  int32_t mine = j->rows.rows;
+  int32_t mine = j->share.rows;
   std::vector<int32_t> counts(static_cast<size_t>(j->size));
   MPI_Allgather(&mine, 1, MPI_INT, counts.data(), 1, MPI_INT, MPI_COMM_WORLD);
   j->starts.assign(1, 0);
@@ -460,7 +552,8 @@ int kcenter_on_processes(const kcenter_args* a, const kcenter_error* refused, co
   if (agree(&j, parsed, parsed ? std::string() : kcenter_error_line(*refused, program)) &&
       agree(&j, same({static_cast<int64_t>(a->command), a->help ? 1 : 0}),
             "error : every process must be given the same command")) {
-    if (a->command == kcenter_command::order && !a->help) {
+    // --points is written from the whole matrix: rank 0's alone too.
+    if (a->command == kcenter_command::order && !a->help && !a->points) {
       status = run(&j);
     } else {
       // Rank 0's alone; the others wait for it in MPI_Finalize.

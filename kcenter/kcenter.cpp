@@ -23,8 +23,12 @@ static int run_alone(const kcenter_args* args, const char* program) {
   if (!threads_can_start(args->threads)) return failf("error : the system cannot start %d threads", args->threads);
   kcenter_input in;
   kcenter_error err;
-  if (!kcenter_load(args->input, &in, &err)) return fail_with(err, program);
-  const bool ok = kcenter_run(args, &in.m, &err);
+  if (!kcenter_load(args, &in, &err)) return fail_with(err, program);
+  bool ok = false;
+  if (in.is_batch && args->points) err = kcenter_error{kcenter_fault::batch_points, "", "", 0, 0};
+  else if (!in.is_batch && args->lengths_file != nullptr) err = kcenter_error{kcenter_fault::lengths_without_batch, "", "", 0, 0};
+  else if (in.is_batch) ok = kcenter_run_batch(args, &in.batch, &err);
+  else ok = args->points ? kcenter_run_points(args, &in, &err) : kcenter_run(args, &in.X, &err);
   kcenter_unload(&in);
   if (!ok) return fail_with(err, program);
   return output_status();
@@ -33,7 +37,7 @@ static int run_alone(const kcenter_args* args, const char* program) {
 int main(int argc, char** argv) {
   kcenter_args args;
   kcenter_error err;
-  const bool parsed = kcenter_parse_args(argc, argv, &args, &err);
+  const bool parsed = kcenter_parse_args(argc, argv, &args, &err) && (args.help || kcenter_read_lists(&args, &err));
   // Started by mpirun, the processes agree on the command line before any of
   // them ends, and the order is shared out among them.
   int rank = 0;

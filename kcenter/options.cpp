@@ -39,6 +39,19 @@ bool ends_with(const char* s, const char* tail) {
   return n > t && std::strcmp(s + n - t, tail) == 0;
 }
 
+// --format's names, in kcenter_format's order from text on.
+constexpr const char* format_names[] = {"text", "table", "csv", "tsv", "ply", "npy", "npz"};
+
+bool format_named(const char* s, kcenter_format* f) {
+  for (size_t k = 0; k < sizeof format_names / sizeof *format_names; ++k) {
+    if (std::strcmp(s, format_names[k]) == 0) {
+      *f = static_cast<kcenter_format>(k + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool fail(kcenter_error* err, kcenter_fault f, const char* name = "", const char* text = "", int64_t a = 0) {
   *err = kcenter_error{f, name, text, a, 0};
   return false;
@@ -69,7 +82,9 @@ bool start_rows(const char* s, std::vector<int32_t>* out, kcenter_error* err) {
 }  // namespace
 
 bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* err) {
-  *a = kcenter_args{kcenter_command::none, false, -1, false, 0.0, {}, 1, nullptr, nullptr};
+  *a = kcenter_args{};
+  a->k = -1;
+  a->threads = 1;
   if (argc < 2) return fail(err, kcenter_fault::usage);
   const char* cmd = argv[1];
   if (!std::strcmp(cmd, "-h") || !std::strcmp(cmd, "--help")) {
@@ -103,9 +118,40 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
       options_end = true;
       continue;
     }
+    if (arg[1] == '-') {
+      // --header, --points; --format F or --format=F, --columns L or --columns=L.
+      if (!std::strcmp(arg, "--header")) {
+        a->header = true;
+        continue;
+      }
+      if (!std::strcmp(arg, "--points")) {
+        // assign writes every row already.
+        if (a->command == kcenter_command::assign) return fail(err, kcenter_fault::unknown_option, arg, cmd);
+        a->points = true;
+        continue;
+      }
+      const char* eq = std::strchr(arg, '=');
+      const std::string name = eq != nullptr ? std::string(arg, eq) : std::string(arg);
+      const bool known = name == "--format" || name == "--columns" ||
+                         (a->command == kcenter_command::order && name == "--lengths");
+      if (!known) return fail(err, kcenter_fault::unknown_option, name.c_str(), cmd);
+      const char* value = eq != nullptr ? eq + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+      if (value == nullptr) return fail(err, kcenter_fault::missing_value, name.c_str());
+      if (name == "--columns") {
+        a->columns = value;
+        continue;
+      }
+      if (name == "--lengths") {
+        a->lengths_file = value;
+        continue;
+      }
+      if (!format_named(value, &a->format)) return fail(err, kcenter_fault::bad_format, value);
+      continue;
+    }
     // -k 5 or -k5.
     const char opt = arg[1];
-    const bool known = opt == 't' || opt == 'o' || (order && (opt == 'k' || opt == 'r' || opt == 's'));
+    const bool known = opt == 't' || opt == 'o' || opt == 'c' || opt == 'a' ||
+                       (order && (opt == 'k' || opt == 'r' || opt == 's' || opt == 'S'));
     if (!known) return fail(err, kcenter_fault::unknown_option, arg, cmd);
     const char name[3] = {'-', opt, '\0'};
     const char* value = arg[2] != '\0' ? arg + 2 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -123,16 +169,31 @@ bool kcenter_parse_args(int argc, char** argv, kcenter_args* a, kcenter_error* e
       case 's':
         if (!start_rows(value, &a->start, err)) return false;
         break;
+      case 'S':
+        a->start_file = value;
+        break;
       case 't':
         if (!whole(value, 1, kcenter_max_threads, &v)) return fail(err, kcenter_fault::bad_threads);
         a->threads = static_cast<int32_t>(v);
         break;
+      case 'c':
+        a->columns = value;
+        break;
+      case 'a':
+        a->array = value;
+        break;
       default:  // 'o'
-        if (!ends_with(value, ".csv") && !ends_with(value, ".npy"))
-          return fail(err, kcenter_fault::bad_output_name, value);
         a->output = value;
     }
   }
+  if (a->columns != nullptr) {
+    std::vector<std::string> picks;
+    if (!fmt_pick_parse(a->columns, &picks)) return fail(err, kcenter_fault::bad_columns, a->columns);
+  }
+  // --points may write a PLY file too; the name is judged once every option is in.
+  const char* out = a->output;
+  if (out != nullptr && !ends_with(out, ".csv") && !ends_with(out, ".npy") && !(a->points && ends_with(out, ".ply")))
+    return fail(err, a->points ? kcenter_fault::bad_points_output_name : kcenter_fault::bad_output_name, out);
   if (a->input != nullptr && !std::strcmp(a->input, "-")) a->input = nullptr;
   return true;
 }
@@ -149,10 +210,24 @@ static const char overview_help[] =
     "\n"
     "INPUT is a NumPy .npy file (2-D, little-endian float64 or float32, C or\n"
     "Fortran order, recognised by its first bytes) or a matrix in text: two\n"
-    "integers, rows and columns, then the elements row after row. Without\n"
+    "integers, rows and columns, then the elements row after row. Also read:\n"
+    "CSV and TSV (.csv, .tsv), PLY (vertices' x y z), .npz archives, and plain\n"
+    "tables without a shape line (--format table); see --format below. Without\n"
     "INPUT, or with -, standard input is read. Output is CSV on standard\n"
     "output; -o OUT.csv writes it to a file, -o OUT.npy a structured NumPy\n"
     "array. -t T runs T threads (1 to 4096); the answer does not depend on T.\n"
+    "\n"
+    "  --format F   read INPUT as F: text, table, csv, tsv, ply, npy or npz\n"
+    "               (default: by its first bytes, then its name's ending)\n"
+    "  --header     the first row of a CSV or table names the columns\n"
+    "               (default: when none of its fields is a number)\n"
+    "  -c LIST      the columns (CSV, table) or vertex properties (PLY) to read:\n"
+    "               names or indices from 0, separated by commas\n"
+    "  -a NAME      the array of a .npz archive that holds several\n"
+    "  --points     write the chosen rows themselves, not their indices: CSV,\n"
+    "               -o OUT.npy (2-D), or -o OUT.ply from a PLY input (every\n"
+    "               property of those vertices)\n"
+    "\n"
     "Exits with 0 after the answer; bad input prints one line and exits with 1.\n";
 
 static const char order_help[] =
@@ -171,8 +246,17 @@ static const char order_help[] =
     "  -s ROWS start with these rows, in order: ROW or ROW,ROW,... (from 0; none\n"
     "          twice); K counts them, and each gets its squared distance to the\n"
     "          nearest start row before it\n"
+    "  -S FILE the start rows from a file: whole numbers one a line, or a 1-D\n"
+    "          integer .npy\n"
+    "  --lengths FILE  for a batch (a 3-D .npy (B, N, D)): the rows of each item\n"
+
     "  -t T    threads (1 to 4096)\n"
     "  -o OUT  write OUT.csv, or OUT.npy with fields row (int64), dist_sq (float64)\n"
+    "  --points, --format, --header, -c, -a: see kcenter --help\n"
+    "\n"
+    "A 3-D .npy file is a batch: each item is ordered as if alone, and the CSV\n"
+    "reads item,step,row,dist_sq (-o OUT.npy: a (B, K) array of row, dist_sq,\n"
+    "padded with -1 and nan).\n"
     "\n"
     "A row is given at most once. A row holding NaN or an infinity lies at\n"
     "distance NaN from every row, itself included, so no chosen row ever comes\n"
@@ -192,7 +276,8 @@ static const char pair_help[] =
     "(status 0; -o then writes an empty table).\n"
     "\n"
     "  -t T    threads (1 to 4096)\n"
-    "  -o OUT  write OUT.csv, or OUT.npy with fields i, j (int64), dist_sq (float64)\n";
+    "  -o OUT  write OUT.csv, or OUT.npy with fields i, j (int64), dist_sq (float64)\n"
+    "  --points, --format, --header, -c, -a: see kcenter --help\n";
 
 static const char assign_help[] =
     "usage : kcenter assign [-k K] [-r R] [-s ROWS] [-t T] [-o OUT] [INPUT]\n"
@@ -206,7 +291,8 @@ static const char assign_help[] =
     "rows listed assigns to exactly those rows.\n"
     "\n"
     "  -k K, -r R, -s ROWS, -t T   as for kcenter order\n"
-    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n";
+    "  -o OUT  write OUT.csv, or OUT.npy with fields row, centre (int64), dist_sq (float64)\n"
+    "  --format, --header, -c, -a: see kcenter --help\n";
 
 const char* kcenter_help(kcenter_command c) {
   switch (c) {

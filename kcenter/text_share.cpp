@@ -232,6 +232,13 @@ bool text_scan_range(text_window* w, int64_t body, int64_t from, int64_t to, tex
   return true;
 }
 
+bool text_number_at(text_window* w, int64_t from, bool* converted) {
+  number n;
+  if (!scan_at(w, from, false, &n)) return false;
+  *converted = n.status == scan_status::converted;
+  return true;
+}
+
 int64_t text_range_edge(int64_t first, int64_t last, int r, int P) {
   return first + static_cast<int64_t>(static_cast<i128>(last - first) * r / P);
 }

@@ -54,6 +54,10 @@ struct text_range {
 // w->read_error, w->no_memory); *r then holds no storage.
 bool text_scan_range(text_window* w, int64_t body, int64_t from, int64_t to, text_range* r);
 
+// Whether a number ("%lf") converts at `from` (white space skipped): false
+// when the file could not be read or the number not held.
+bool text_number_at(text_window* w, int64_t from, bool* converted);
+
 // Byte r of P equal ranges of [first, last): first + (last - first) * r / P, exactly.
 int64_t text_range_edge(int64_t first, int64_t last, int r, int P);
 

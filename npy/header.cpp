@@ -1,5 +1,6 @@
 // The header of a .npy file: a Python dict literal, parsed strictly, and
 // written as np.save writes it.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -27,8 +28,9 @@ struct literal {
   uint64_t value = 0;           // an integer's magnitude (saturated)
   int64_t items = 0;            // elements of a tuple, list, dict or set
   bool whole_items = true;      // every element a whole number from 0 up
-  uint64_t first[2] = {0, 0};   // the first two such elements
+  uint64_t first[npy_dict_dims] = {};  // the first such elements
   bool huge_item = false;       // one of them beyond 64 bits
+  bool huge_at[npy_dict_dims] = {};
 };
 
 // The header's three values, found while the dict is parsed.
@@ -144,7 +146,10 @@ struct parser {
       literal item;
       if (!value(&item, depth + 1)) return false;
       if (item.k == kind::integer && !item.negative) {
-        if (v->items < 2) v->first[v->items] = item.value;
+        if (v->items < npy_dict_dims) {
+          v->first[v->items] = item.value;
+          v->huge_at[v->items] = item.huge;
+        }
         if (item.huge) v->huge_item = true;
       } else {
         v->whole_items = false;
@@ -231,7 +236,7 @@ struct parser {
         v->items = 1;
         if (inner.k == kind::integer && !inner.negative) {
           v->first[0] = inner.value;
-          v->huge_item = inner.huge;
+          v->huge_item = v->huge_at[0] = inner.huge;
         } else {
           v->whole_items = false;
         }
@@ -291,8 +296,31 @@ npy_status npy_parse_header(const char* text, size_t len, npy_header* h) {
   // Below 2^31 each, so the product stays below 2^62 and the bytes below 2^65:
   // checked before multiplying by the item size.
   const int64_t count = h->rows * h->cols;
-  if (count > INT64_MAX / h->item_size) return npy_status::too_large;
+  if (count > INT64_MAX / h->item_size) return npy_status::too_many_bytes;
   h->data_bytes = count * h->item_size;
+  return npy_status::ok;
+}
+
+npy_status npy_parse_dict(const char* text, size_t len, npy_dict* d) {
+  *d = npy_dict{};
+  parser ps{text, text + len};
+  entries e;
+  literal top;
+  ps.skip();
+  if (!ps.at('{') || !ps.value(&top, 0, &e) || top.k != kind::dict) return npy_status::bad_header;
+  ps.skip();
+  if (ps.p != ps.end) return npy_status::bad_header;
+  if (!e.has_descr || !e.has_order || !e.has_shape || e.other_key) return npy_status::bad_keys;
+  if (e.order.k != kind::truth) return npy_status::bad_order;
+  d->fortran_order = e.order.truth;
+  const size_t shown = std::min(static_cast<size_t>(e.descr.end - e.descr.begin), sizeof d->descr - 1);
+  std::memcpy(d->descr, e.descr.begin, shown);
+  if (e.descr.k == kind::string && e.descr.text_len < sizeof d->type)
+    std::memcpy(d->type, e.descr.text, e.descr.text_len);
+  if (e.shape.k != kind::tuple || !e.shape.whole_items) return npy_status::bad_shape;
+  d->ndim = static_cast<int32_t>(e.shape.items > INT32_MAX ? INT32_MAX : e.shape.items);
+  for (int32_t k = 0; k < d->ndim && k < npy_dict_dims; ++k)
+    d->shape[k] = e.shape.huge_at[k] || e.shape.first[k] > INT64_MAX ? -1 : static_cast<int64_t>(e.shape.first[k]);
   return npy_status::ok;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "matvec.hpp"
+#include "rows.hpp"
 
 // The six bytes every .npy file starts with.
 inline constexpr char npy_magic[6] = {'\x93', 'N', 'U', 'M', 'P', 'Y'};
@@ -31,9 +32,11 @@ enum class npy_status {
   bad_shape,        // shape is not a tuple of whole numbers from 0 up
   not_2d,           // the shape has other than two numbers
   too_large,        // more than 2147483647 rows or columns
+  too_many_bytes,   // rows * cols * item size overflows a file's size
   data_size,        // the data after the header is not the size the shape needs
   read_failed,      // the file could not be read or mapped
-  no_memory,        // storage for the matrix could not be had
+  changed,          // the file changed (cut short, rewritten) while it was read
+  no_memory,        // storage for the matrix, or room to map it, could not be had
 };
 
 // What a header says.
@@ -45,27 +48,28 @@ struct npy_header {
   bool fortran_order;
   int32_t ndim;             // numbers in the shape
   int64_t rows;             // the shape, when it is 2-D and not too large
-  int64_t cols;
+  int64_t cols;             //   (too_many_bytes: set too)
   int32_t item_size;        // 8 for '<f8', 4 for '<f4'
   int64_t data_bytes;       // rows * cols * item_size
 };
 
-// A matrix read from a .npy file. m.data points either into a read-only
-// mapping of the file (C-order float64, aligned) or into owned storage
-// (float32 widened, Fortran order transposed), so the matrix must not be
-// written or freed with mat_free: release it with npy_free.
+// A matrix read from a .npy file into storage of its own, as the file holds
+// it (float32 stays float32, Fortran order stays column-major: x's strides
+// say which): once read, the file is never looked at again, so a file
+// changed afterwards changes nothing. Release it with npy_free.
 struct npy_file {
-  mat m;
+  row_source x;        // the rows, of the file's type and order, in `owned`
   npy_header h;
   int64_t data_found;  // data bytes the file holds after its header (for data_size)
-  void* map;           // the mapping, if any
-  size_t map_len;
-  double* owned;       // the storage, if any
+  void* owned;         // the storage
 };
 
 // Reads the array in a regular file from the descriptor's current offset to
 // the end of the file, which must be exactly the array: no byte short, no
-// byte over. C-order float64 is mapped, not copied. The descriptor may be
+// byte over. The data is copied once from a mapping of the file; a file cut
+// short meanwhile (SIGBUS on a page it no longer has, caught), or whose size
+// or modification time differs after the copy, gives `changed`. A mapping
+// refused for want of room (ENOMEM) gives no_memory. The descriptor may be
 // closed afterwards. On any status but ok, f holds no storage, and f->h and
 // f->data_found say as much as was learnt.
 npy_status npy_read_fd(npy_file* f, int fd);
@@ -74,23 +78,42 @@ npy_status npy_read_fd(npy_file* f, int fd);
 // and reads no data: ok says that npy_read_rows may follow; f holds no storage.
 npy_status npy_check_fd(npy_file* f, int fd);
 // Rows [first, first + count) of that array (count rows of f->h.cols) as
-// f->m, checked as npy_read_fd checks the whole file; only the pages of
-// those rows are read. C-order float64 is mapped, the rest converted into
-// storage for those rows alone.
+// f->x, checked and copied as npy_read_fd reads the whole file; only the
+// pages of those rows are read, into storage for those rows alone.
 npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count);
+// Called, when set, by npy_read_fd and npy_read_rows between mapping the
+// data and copying it: tests change the file there, as another process
+// could at any time. Null otherwise.
+extern void (*npy_before_copy)(int fd);
 // Reads an array from a stream (a pipe): `head` holds the first head_len
 // bytes, already taken from fd, and fd the rest. Reads no byte from fd
 // beyond the array's last; text after it is left unread. Storage grows with
 // the data that arrives, so a header that promises more than comes costs no
 // more than what came.
 npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_len);
-// Releases the mapping or storage; a second free does nothing.
+// Releases the storage; a second free does nothing.
 void npy_free(npy_file* f);
 
 // Parses the header text (the dict literal after the length field, padding
 // included) into h's descr, fortran_order, ndim, rows, cols, item_size and
 // data_bytes, checking each in the order of the statuses above.
 npy_status npy_parse_header(const char* text, size_t len, npy_header* h);
+
+// What any header says, for readers of arrays other than matrices of floats
+// (3-D batches, 1-D integers, the members of .npz archives).
+inline constexpr int32_t npy_dict_dims = 4;
+struct npy_dict {
+  char descr[48];   // descr's literal as written (cut short), for messages
+  char type[8];     // descr's string when it is one of up to 7 characters ("<f8"), else ""
+  bool fortran_order;
+  int32_t ndim;     // numbers in the shape
+  int64_t shape[npy_dict_dims];  // the first of them; -1 for one beyond 2^63 - 1
+};
+
+// Parses the header text as npy_parse_header does, up to the shape being a
+// tuple of whole numbers (bad_header, bad_keys, bad_order, bad_shape); the
+// dtype and the number of dimensions are the caller's to judge.
+npy_status npy_parse_dict(const char* text, size_t len, npy_dict* d);
 
 // ---- writing ----------------------------------------------------------------
 

@@ -1,5 +1,5 @@
-// Reading a .npy file into a matrix of doubles: mapped where its bytes can
-// serve as they are, converted into owned storage where they cannot.
+// Reading a .npy file into storage of our own: the data copied from the
+// file once, as it lies (its type and order kept).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,16 +8,18 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
-#include "internal.hpp"
 #include "work.hpp"
 #include "npy.hpp"
 
 static_assert(std::endian::native == std::endian::little,
-              "the mapped data is used as doubles as it lies in the file");
+              "float64 data is copied as it lies in the file");
 
 namespace {
 
@@ -27,9 +29,17 @@ constexpr size_t preamble_max = 12;
 
 void reset(npy_file* f) {
   std::memset(f, 0, sizeof *f);
-  f->m.data = nullptr;
-  f->map = nullptr;
+  f->x = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   f->owned = nullptr;
+}
+
+// f->x over `count` rows of the header's shape at data: row-major, or
+// column-major (each column `count` items) for Fortran order.
+void describe(npy_file* f, const void* data, int64_t count) {
+  const npy_header& h = f->h;
+  const int32_t rows = static_cast<int32_t>(count), cols = static_cast<int32_t>(h.cols);
+  const elem_type t = h.item_size == 4 ? elem_type::f32 : elem_type::f64;
+  f->x = h.fortran_order ? row_source{data, rows, cols, 1, count, t} : row_source{data, rows, cols, h.cols, 1, t};
 }
 
 // Checks the magic and version in the first n bytes; on success sets the
@@ -49,43 +59,6 @@ npy_status read_preamble(const unsigned char* b, size_t n, npy_header* h, size_t
   h->data_offset = static_cast<int64_t>(*preamble) + len;
   return npy_status::ok;
 }
-
-// Copies count items of type T from src to dst[0], dst[stride], ...: float32
-// widened (exactly), float64 as it is.
-template <class T>
-void widen(const char* src, double* dst, int64_t count, int64_t stride) {
-  for (int64_t i = 0; i < count; ++i) {
-    T x;
-    std::memcpy(&x, src + i * static_cast<int64_t>(sizeof x), sizeof x);
-    dst[i * stride] = static_cast<double>(x);
-  }
-}
-
-void widen(int32_t item_size, const char* src, double* dst, int64_t count, int64_t stride) {
-  if (item_size == 8) widen<double>(src, dst, count, stride);
-  else widen<float>(src, dst, count, stride);
-}
-
-// Rows per block when Fortran order is transposed: the block's part of the
-// matrix (about 16 KiB) stays in the first-level cache while each column's
-// part of it is written, from one run of that column.
-int64_t block_rows(int64_t cols) { return std::max<int64_t>(64, (int64_t{1} << 11) / std::max<int64_t>(cols, 1)); }
-
-// Rows [first, first + count) of the data, laid out as the file has it
-// from src on, as a row-major matrix.
-void convert_rows(const npy_header& h, const char* src, int64_t first, int64_t count, double* dst) {
-  if (!h.fortran_order) {
-    widen(h.item_size, src + first * h.cols * h.item_size, dst, count * h.cols, 1);
-    return;
-  }
-  const int64_t block = block_rows(h.cols);
-  for (int64_t i0 = first; i0 < first + count; i0 += block)
-    for (int64_t j = 0; j < h.cols; ++j)
-      widen(h.item_size, src + (j * h.rows + i0) * h.item_size, dst + (i0 - first) * h.cols + j,
-            std::min(block, first + count - i0), h.cols);
-}
-
-void convert(const npy_header& h, const char* src, double* dst) { convert_rows(h, src, 0, h.rows, dst); }
 
 // pread in full, or false.
 bool pread_full(int fd, char* p, size_t n, off_t at) {
@@ -127,13 +100,13 @@ struct source {
 };
 
 // The header of the array from fd's offset `start` to the end of the file,
-// checked against the file's size; *avail is the number of bytes from start.
-npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail) {
+// checked against the file's size; *avail is the number of bytes from start,
+// *st the file as it was before anything was read.
+npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail, struct stat* st) {
   reset(f);
-  struct stat st;
   *start = ::lseek(fd, 0, SEEK_CUR);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || *start < 0) return npy_status::read_failed;
-  *avail = st.st_size > *start ? static_cast<int64_t>(st.st_size - *start) : 0;
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || *start < 0) return npy_status::read_failed;
+  *avail = st->st_size > *start ? static_cast<int64_t>(st->st_size - *start) : 0;
 
   unsigned char pre[preamble_max];
   const size_t have = static_cast<size_t>(std::min<int64_t>(*avail, preamble_max));
@@ -158,10 +131,121 @@ npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail) {
   return npy_status::ok;
 }
 
+// ---- the snapshot ------------------------------------------------------------
+//
+// The data is copied into storage of our own once, and the file is never
+// read again: another process that rewrites or truncates the file can then
+// change neither the matrix during the run nor the run's end. A page that a
+// truncation cut off raises SIGBUS when it is read; while a copy runs, this
+// thread's SIGBUS returns to the copy's start (sigsetjmp) instead of ending
+// the process, and the copy reports the file as changed.
+
+thread_local sigjmp_buf* bus_return = nullptr;
+std::mutex bus_lock;
+int bus_guards = 0;
+struct sigaction bus_before;
+
+void on_bus(int, siginfo_t*, void*) {
+  if (bus_return != nullptr) siglongjmp(*bus_return, 1);
+  // Not a copy's fault: the handler there was before takes it when the
+  // access is made again, on return.
+  ::sigaction(SIGBUS, &bus_before, nullptr);
+}
+
+// Runs copy(); false when it was cut short by SIGBUS. copy must only read
+// and write memory: it may be left at any point.
+template <class F>
+bool copy_guarded(const F& copy) {
+  {
+    std::lock_guard<std::mutex> hold(bus_lock);
+    if (bus_guards++ == 0) {
+      struct sigaction on{};
+      on.sa_sigaction = on_bus;
+      on.sa_flags = SA_SIGINFO;
+      sigemptyset(&on.sa_mask);
+      ::sigaction(SIGBUS, &on, &bus_before);
+    }
+  }
+  bool whole = false;
+  sigjmp_buf back;
+  if (sigsetjmp(back, 1) == 0) {
+    bus_return = &back;
+    copy();
+    whole = true;
+  }
+  bus_return = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(bus_lock);
+    if (--bus_guards == 0) ::sigaction(SIGBUS, &bus_before, nullptr);
+  }
+  return whole;
+}
+
+// Releases the storage, keeping what was learnt of the file.
+void drop(npy_file* f) {
+  work_free(f->owned);
+  f->owned = nullptr;
+  f->x.data = nullptr;
+}
+
+// Whether the file is still as st saw it: the same size, modified at the same time.
+bool unchanged(int fd, const struct stat& st) {
+  struct stat now;
+  return ::fstat(fd, &now) == 0 && now.st_size == st.st_size && now.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+// Rows [first, first + count) of the array whose data starts at file offset
+// data_at, copied as they lie (Fortran order: the rows' run of each column,
+// column after column) into storage of f's own, as f->x.
+npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t count, const struct stat& st) {
+  const npy_header& h = f->h;
+  f->owned = work_alloc(count * h.cols * h.item_size);
+  if (f->owned == nullptr) return npy_status::no_memory;
+  describe(f, f->owned, count);
+  if (count == 0 || h.cols == 0) return npy_status::ok;
+
+  // C order: the rows' bytes are one run, mapped from the page it starts on
+  // and filled at once. Fortran order: every column holds a run of the
+  // rows; all the data is mapped, filled at once when every row is read,
+  // else only the pages of those runs are touched.
+  const int64_t row_bytes = h.cols * h.item_size;
+  const int64_t page = ::sysconf(_SC_PAGESIZE);
+  const int64_t from = (h.fortran_order ? data_at : data_at + first * row_bytes) / page * page;
+  const int64_t to = h.fortran_order ? data_at + h.data_bytes : data_at + (first + count) * row_bytes;
+  const bool whole = !h.fortran_order || count == h.rows;
+  const size_t len = static_cast<size_t>(to - from);
+  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd, from);
+  if (map == MAP_FAILED) {
+    const npy_status s = errno == ENOMEM ? npy_status::no_memory : npy_status::read_failed;
+    drop(f);
+    return s;
+  }
+  if (npy_before_copy != nullptr) npy_before_copy(fd);
+  const char* data = static_cast<const char*>(map) + (data_at - from);
+  char* dst = static_cast<char*>(f->owned);
+  const bool copied = copy_guarded([&] {
+    if (!h.fortran_order) {
+      std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
+      return;
+    }
+    const int64_t run = count * h.item_size;
+    for (int64_t j = 0; j < h.cols; ++j)
+      std::memcpy(dst + j * run, data + (j * h.rows + first) * h.item_size, static_cast<size_t>(run));
+  });
+  ::munmap(map, len);
+  if (!copied || !unchanged(fd, st)) {
+    drop(f);
+    return npy_status::changed;
+  }
+  return npy_status::ok;
+}
+
 }  // namespace
 
+void (*npy_before_copy)(int fd) = nullptr;
+
 void npy_free(npy_file* f) {
-  if (f->map != nullptr) ::munmap(f->map, f->map_len);
   work_free(f->owned);
   reset(f);
 }
@@ -169,37 +253,17 @@ void npy_free(npy_file* f) {
 npy_status npy_check_fd(npy_file* f, int fd) {
   off_t start = 0;
   int64_t avail = 0;
-  return check_fd(f, fd, &start, &avail);
+  struct stat st;
+  return check_fd(f, fd, &start, &avail, &st);
 }
 
 npy_status npy_read_fd(npy_file* f, int fd) {
   off_t start = 0;
   int64_t avail = 0;
-  const npy_status s = check_fd(f, fd, &start, &avail);
+  struct stat st;
+  const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
-
-  // The whole file is mapped (from its start, as mappings begin on a page),
-  // its pages filled at once rather than fault by fault. C-order float64 on
-  // an 8-byte boundary is the matrix as it lies; anything else is converted
-  // from the mapping, which measured faster than reading it in runs.
-  const size_t len = static_cast<size_t>(start + avail);
-  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-  if (map == MAP_FAILED) return npy_status::read_failed;
-  const char* data = static_cast<const char*>(map) + start + f->h.data_offset;
-  f->m.rows = static_cast<int32_t>(f->h.rows);
-  f->m.cols = static_cast<int32_t>(f->h.cols);
-  if (f->h.item_size == 8 && !f->h.fortran_order && f->h.data_bytes > 0 &&
-      reinterpret_cast<uintptr_t>(data) % alignof(double) == 0) {
-    f->map = map;
-    f->map_len = len;
-    f->m.data = const_cast<double*>(reinterpret_cast<const double*>(data));
-    return npy_status::ok;
-  }
-  f->owned = storage_alloc(f->h.rows * f->h.cols, false);
-  if (f->owned != nullptr) convert(f->h, data, f->owned);
-  ::munmap(map, len);
-  f->m.data = f->owned;
-  return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
+  return snapshot(f, fd, start + f->h.data_offset, 0, f->h.rows, st);
 }
 
 npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_len) {
@@ -250,19 +314,11 @@ npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_le
     s = npy_status::read_failed;
   } else if (filled != want) {
     s = npy_status::data_size;
-  } else if (f->h.item_size == 8 && !f->h.fortran_order) {
-    // The buffer (from work_alloc, so aligned) is the matrix itself.
-    f->owned = reinterpret_cast<double*>(buf);
-    f->m = mat{f->owned, static_cast<int32_t>(f->h.rows), static_cast<int32_t>(f->h.cols)};
-    return npy_status::ok;
   } else {
-    f->owned = storage_alloc(f->h.rows * f->h.cols, false);
-    if (f->owned == nullptr) {
-      s = npy_status::no_memory;
-    } else {
-      convert(f->h, buf, f->owned);
-      f->m = mat{f->owned, static_cast<int32_t>(f->h.rows), static_cast<int32_t>(f->h.cols)};
-    }
+    // The buffer (from work_alloc, so aligned) holds the rows as they lie.
+    f->owned = buf;
+    describe(f, buf, f->h.rows);
+    return npy_status::ok;
   }
   work_free(buf);
   return s;
@@ -271,46 +327,9 @@ npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_le
 npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count) {
   off_t start = 0;
   int64_t avail = 0;
-  const npy_status s = check_fd(f, fd, &start, &avail);
+  struct stat st;
+  const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
-  const npy_header& h = f->h;
-  if (first < 0 || count < 0 || first > h.rows - count) return npy_status::read_failed;
-  f->m = mat{nullptr, static_cast<int32_t>(count), static_cast<int32_t>(h.cols)};
-  if (count == 0 || h.cols == 0) {
-    f->owned = storage_alloc(0, false);
-    f->m.data = f->owned;
-    return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
-  }
-  // C order: the rows' bytes are one run, mapped from the page it starts on
-  // and filled at once. Fortran order: every column holds a run of the
-  // rows; the whole file is mapped and only the pages of those runs are
-  // touched.
-  const int64_t data_at = static_cast<int64_t>(start) + h.data_offset;
-  const int64_t page = ::sysconf(_SC_PAGESIZE);
-  int64_t from = 0, to = data_at + h.data_bytes;
-  if (!h.fortran_order) {
-    const int64_t row_bytes = h.cols * h.item_size;
-    from = (data_at + first * row_bytes) / page * page;
-    to = data_at + (first + count) * row_bytes;
-  }
-  const size_t len = static_cast<size_t>(to - from);
-  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (h.fortran_order ? 0 : MAP_POPULATE), fd, from);
-  if (map == MAP_FAILED) return npy_status::read_failed;
-  const char* base = static_cast<const char*>(map);
-  // C order: the first row, at the start of the run; Fortran order: the data.
-  const char* src = h.fortran_order ? base + data_at : base + (data_at + first * h.cols * h.item_size - from);
-  if (h.item_size == 8 && !h.fortran_order && reinterpret_cast<uintptr_t>(src) % alignof(double) == 0) {
-    f->map = map;
-    f->map_len = len;
-    f->m.data = const_cast<double*>(reinterpret_cast<const double*>(src));
-    return npy_status::ok;
-  }
-  f->owned = storage_alloc(count * h.cols, false);
-  if (f->owned != nullptr) {
-    if (h.fortran_order) convert_rows(h, src, first, count, f->owned);
-    else widen(h.item_size, src, f->owned, count * h.cols, 1);
-  }
-  ::munmap(map, len);
-  f->m.data = f->owned;
-  return f->owned != nullptr ? npy_status::ok : npy_status::no_memory;
+  if (first < 0 || count < 0 || first > f->h.rows - count) return npy_status::read_failed;
+  return snapshot(f, fd, start + f->h.data_offset, first, count, st);
 }

@@ -72,6 +72,8 @@ farthest farthest_pair_search_ref(const mat* A, int32_t threads);
 // coordinate widened exactly, so the answer is that of the rows widened
 // first). NaN rows never count; with an infinity in some row the answer is
 // +inf when some pair lies that far, found by a plain scan. `compared`
-// counts the distances computed. Falls back to the all-pairs search when its
-// storage cannot be had.
-farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level);
+// counts the distances computed. When its storage cannot be had it falls
+// back to the all-pairs search, or, given short_of_storage, sets it and
+// returns no_pair instead (*short_of_storage is false otherwise).
+farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level,
+                              bool* short_of_storage = nullptr);

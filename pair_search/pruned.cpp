@@ -888,8 +888,15 @@ farthest all_pairs(const row_source* A, int32_t team, simd_level level) {
 
 }  // namespace
 
-farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level) {
+farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level level, bool* short_of_storage) {
   const int32_t n = A->rows, d = A->cols;
+  if (short_of_storage != nullptr) *short_of_storage = false;
+  // Without the storage the search needs: every pair, or no answer at all.
+  auto without_storage = [&](int32_t team) {
+    if (short_of_storage == nullptr) return all_pairs(A, team, level);
+    *short_of_storage = true;
+    return no_pair;
+  };
   // No columns: every distance is the empty sum 0.0, and no pair counts.
   if (n < 2 || d <= 0) return no_pair;
   if (!simd_runs(level)) level = simd_level::plain;
@@ -897,7 +904,7 @@ farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level l
 
   buffer<uint8_t> cls(n);
   buffer<int32_t> fin(n);
-  if (cls.p == nullptr || fin.p == nullptr) return all_pairs(A, team, level);
+  if (cls.p == nullptr || fin.p == nullptr) return without_storage(team);
   int32_t finite = 0, infinite = 0;
 #pragma omp parallel for num_threads(team) schedule(static) reduction(+ : infinite) \
     if (n >= task_min)
@@ -912,7 +919,7 @@ farthest farthest_pair_pruned(const row_source* A, int32_t threads, simd_level l
   if (finite < 2) return no_pair;
 
   search s{A, level, team, d, 1.0 + (static_cast<double>(d) + 16.0) * 0x1p-50};
-  if (!search_finite(&s, fin.p, finite)) return all_pairs(A, team, level);
+  if (!search_finite(&s, fin.p, finite)) return without_storage(team);
   farthest out = s.best;
   out.compared = s.compared;
   return out;

@@ -4,7 +4,7 @@
 set(KD ${CLI_DATA}/kcenter)
 set(FOUR_ORDER "step,row,dist_sq\n0,0,inf\n1,1,25\n2,3,5\n3,2,2\n")
 set(KC_OUT ${CMAKE_CURRENT_BINARY_DIR}/kcenter_out)
-file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: no file can be renamed over it
+file(MAKE_DIRECTORY ${KC_OUT}/taken.csv)  # a directory: never replaced
 set(PIPE sh ${CMAKE_CURRENT_LIST_DIR}/through_pipe.sh)
 
 function(kc name)
@@ -30,6 +30,13 @@ kc(order_r0 ARGS order -r 0 ${KD}/four.txt EXIT 0 MATCH ${FOUR_ORDER})
 kc(order_s2 ARGS order -s 2 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,2,inf\n1,1,13\n2,3,9\n3,0,2\n")
 # Start rows: given first, in order, each at its distance to those before; k counts them.
 kc(order_start_rows ARGS order -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_file ARGS order -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,1,25\n3,2,2\n")
+kc(order_start_npy ARGS order -S ${KD}/start_3_0_2.npy ${KD}/four_c8.npy EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n1,0,5\n2,2,2\n3,1,13\n")
+kc(start_file_not_whole ARGS order -S ${KD}/four.txt ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/four.txt line 1: '4 2' is not a whole number from 0 to 2147483647")
+kc(start_file_dtype ARGS order -S ${KD}/start_f8.npy ${KD}/four.txt EXIT 1
+   LINE "error : ${KD}/start_f8.npy holds dtype '<f8', not little-endian integers")
+kc(start_both ARGS order -s 1 -S ${KD}/start_3_0.txt ${KD}/four.txt EXIT 1 LINE "error : the start rows come from -s or -S, not both")
 kc(order_start_rows_k1 ARGS order -k 1 -s 3,0 ${KD}/four.txt EXIT 0 MATCH "step,row,dist_sq\n0,3,inf\n")
 # A NaN row comes next, once, and the order goes on over the other rows.
 foreach(k "" "-k4")
@@ -49,6 +56,18 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
    LINE "no pair : no distance between two rows is a number")
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
+
+# A batch (a 3-D .npy file): each item ordered as if alone; --lengths cuts items short.
+set(BATCH_ORDER "item,step,row,dist_sq\n0,0,0,inf\n0,1,1,25\n0,2,3,5\n0,3,2,2\n1,0,0,inf\n1,1,2,34\n1,2,1,9\n1,3,3,2\n")
+kc(batch ARGS order -t 2 ${KD}/batch_2x4x2.npy EXIT 0 MATCH ${BATCH_ORDER})
+kc(batch_lengths ARGS order -k 3 --lengths ${KD}/lengths_4_2.txt ${KD}/batch_2x4x2.npy EXIT 0
+   MATCH "item,step,row,dist_sq\n0,0,0,inf\n0,1,1,25\n0,2,3,5\n1,0,0,inf\n1,1,1,9\n")
+kc(batch_lengths_count ARGS order --lengths ${KD}/lengths_9.txt ${KD}/batch_2x4x2.npy EXIT 1
+   LINE "error : --lengths gives 1 lengths for a batch of 2 items")
+kc(batch_lengths_without_batch ARGS order --lengths ${KD}/lengths_4_2.txt ${KD}/four.txt EXIT 1
+   LINE "error : --lengths applies to a batch (a 3-dimensional .npy file) only")
+kc(batch_through_pipe ARGS order EXIT 1 INPUT kcenter/batch_2x4x2.npy
+   LINE "error : standard input holds a batch (a 3-dimensional array): batches are read from files, not pipes")
 
 # assign: each row's nearest step of the order with the same options, the
 # earliest among equals; a NaN row has none.
@@ -81,8 +100,10 @@ kc(missing_file ARGS order ${KD}/missing.npy EXIT 1 LINE "error : could not open
 kc(unreadable_file ARGS order ${KD} EXIT 1 LINE "error : could not read file ${KD}")
 kc(output_not_creatable ARGS order -o ${KD}/missing/out.csv ${KD}/four.txt EXIT 1
    LINE "error : could not open file ${KD}/missing/out.csv for writing")
-kc(output_not_writable ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
-   LINE "error : could not write file ${KC_OUT}/taken.csv")
+kc(output_not_regular ARGS order -o ${KC_OUT}/taken.csv ${KD}/four.txt EXIT 1
+   LINE "error : the output ${KC_OUT}/taken.csv exists and is not a regular file")
+kc(output_not_written ARGS order -o ${KC_OUT}/no_room.csv ${KD}/four.txt EXIT 1
+   LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_no_file_room.sh LINE "error : could not write file ${KC_OUT}/no_room.csv")
 kc(text_shape ARGS order EXIT 1 INPUT_TEXT "4 x" LINE "error reading the shape of the matrix")
 kc(text_negative_shape ARGS order EXIT 1 INPUT_TEXT "-4 2"
    LINE "error : a matrix needs no negative row or column count, not -4 x 2")
@@ -108,6 +129,7 @@ set(NPY_CASES
     "bad_shape|@ has a shape that is not a tuple of whole numbers"
     "one_d|holds a 1-dimensional array, not a matrix (2-dimensional)"
     "too_large|holds more than 2147483647 rows or columns"
+    "huge_shape|has shape 2000000000 x 2000000000, whose data would take 32000000000000000000 bytes, more than a file can hold"
     "short|holds 61 bytes of data where its shape needs 64"
     "long|holds 65 bytes of data where its shape needs 64"
     "lying|holds 64 bytes of data where its shape needs 1600000000")
@@ -124,6 +146,11 @@ foreach(case ${NPY_CASES})
   endif()
   kc(npy_${file} ARGS order ${path} EXIT 1 LINE "${line}")
 endforeach()
+# Bytes of a header that would break the line or drive a terminal print escaped.
+kc(npy_descr_newline ARGS order ${KD}/descr_newline.npy EXIT 1
+   LINE "error : ${KD}/descr_newline.npy holds dtype '<f\\\\n8'${DTYPE_LINE}")
+kc(npy_descr_escape ARGS order ${KD}/descr_escape.npy EXIT 1
+   LINE "error : ${KD}/descr_escape.npy holds dtype '\\x1b[2J<f8'${DTYPE_LINE}")
 kc(npy_header_too_long ARGS order ${KD}/header_too_long.npy EXIT 1
    LINE "error : ${KD}/header_too_long.npy has a NumPy header of 16777216 bytes, more than 1048576")
 # Through a pipe: a header length is refused before it is read, and a shape
@@ -134,6 +161,11 @@ if(NOT ENABLE_SANITIZERS)
   kc(npy_pipe_lying_within_memory ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 65536 ${PIPE} INPUT kcenter/lying.npy
      LINE "error : standard input holds 64 bytes of data where its shape needs 1600000000")
+  # Room for the matrix (2.4 GB) in 3 GiB, but not for mapping the file too.
+  kc(npy_no_memory_to_map ARGS order ${KC_OUT}/sparse.npy EXIT 1 TIMEOUT 30
+     LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/sparse_copy.sh ${KD}/sparse_header.npy ${KC_OUT}/sparse.npy 2400000128
+              sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 3145728
+     LINE "error : not enough memory for a 100000000 x 3 matrix")
   kc(text_no_memory_to_read ARGS order EXIT 1 TIMEOUT 30
      LAUNCHER sh ${CMAKE_CURRENT_LIST_DIR}/with_memory_limit.sh 32768
               sh ${CMAKE_CURRENT_LIST_DIR}/long_number.sh shape 50000000

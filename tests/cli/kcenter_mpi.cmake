@@ -85,6 +85,24 @@ cli_case(kcenter.processes.rank2_of_3_cannot_read PROGRAM kcenter ARGS order ${K
 cli_case(kcenter.processes.different_shapes PROGRAM kcenter ARGS order ${KD}/ties.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must read a matrix of the same shape")
+# Files of one shape but other data (other numbers, or the same numbers as
+# float32 in Fortran order), or another -o, are refused; a copy of the file
+# is the same data.
+file(COPY ${KD}/four_c8.npy DESTINATION ${KC_MPI_OUT}/copy)
+cli_case(kcenter.processes.same_shape_other_numbers PROGRAM kcenter ARGS order -k 5 ${KD}/four_other.npy EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order -k 5 ${KD}/four_c8.npy : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.same_numbers_other_dtype PROGRAM kcenter ARGS order ${KD}/four_f4.npy EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four_c8.npy : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.text_same_shape_other_numbers PROGRAM kcenter ARGS order ${KD}/four_other.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
+         LINE "error : every process must read the same data, not files that differ (in dtype, order, size or bytes)")
+cli_case(kcenter.processes.copies_of_one_file PROGRAM kcenter ARGS order ${KC_MPI_OUT}/copy/four_c8.npy EXIT 0
+         LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four_c8.npy : ${np} 1 MATCH ${FOUR_ORDER})
+cli_case(kcenter.processes.different_outputs PROGRAM kcenter ARGS order -o ${KC_MPI_OUT}/b.csv ${KD}/four.txt EXIT 1
+         LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order -o ${KC_MPI_OUT}/a.csv ${KD}/four.txt : ${np} 1
+         LINE "error : every process must be given the same -o")
 cli_case(kcenter.processes.different_k PROGRAM kcenter ARGS order -k 2 ${KD}/four.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must be given the same -k, -r and -s")
@@ -101,3 +119,11 @@ cli_case(kcenter.processes.bad_k_on_rank1 PROGRAM kcenter ARGS order -k 0 ${KD}/
 cli_case(kcenter.processes.other_command PROGRAM kcenter ARGS pair ${KD}/four.txt EXIT 1
          LAUNCHER_NOTICES LAUNCHER ${launch} ${np} 1 ${kc} order ${KD}/four.txt : ${np} 1
          LINE "error : every process must be given the same command")
+# Other formats are read by rank 0 and scattered; --points runs on rank 0
+# alone; numbers after the shape are refused however the text is cut.
+file(WRITE ${KC_MPI_OUT}/no_shape_line.txt "0 0 0\n1 1 1\n3 4 5\n")
+file(WRITE ${KC_MPI_OUT}/one_row_more.txt "2 2\n1 2\n3 4\n5 6\n")
+same_on_processes(other_formats STATUS 0 ARGS order -k 3 FILES ${KD}/four.csv ${KD}/four_be.ply ${KD}/four_deflated.npz)
+same_on_processes(points STATUS 0 ARGS order --points ${KD}/four_ascii.ply PROCS 2)
+same_on_processes(numbers_after_shape STATUS 1 ARGS order FILES ${KC_MPI_OUT}/no_shape_line.txt
+                  ${KC_MPI_OUT}/one_row_more.txt PROCS 2 3)

@@ -48,6 +48,15 @@ printf '9.000000 9.000000 \n' > "$tmp/far.out"
 refused "row not a point" "error : centre row 1 of $tmp/far.out is not a point of the point set" \
   bash "$picture" --bin "$bin" "$tmp/m.txt" "$tmp/far.out" "$tmp/x.png"
 [ ! -e "$tmp/x.png" ] || bad "a refused picture was written"
+# A picture gnuplot fails to draw leaves the one before as it was.
+mkdir -p "$tmp/broken"
+printf '#!/bin/sh\necho "no cairo today"\nexit 1\n' > "$tmp/broken/gnuplot"
+chmod +x "$tmp/broken/gnuplot"
+cp "$tmp/greedy.png" "$tmp/greedy.before"
+refused "gnuplot fails" "error : gnuplot could not draw $tmp/greedy.png: no cairo today" \
+  env PATH="$tmp/broken:$PATH" bash "$picture" --bin "$bin" "$tmp/m.txt" "$tmp/greedy.out" "$tmp/greedy.png"
+cmp -s "$tmp/greedy.png" "$tmp/greedy.before" || bad "a failed drawing changed the picture before"
+same "files after a failed drawing" "$(ls -A "$tmp" | grep -c '^\.greedy')" 0
 refused "unwritable picture" "error : could not write /nonexistent/x.png" \
   bash "$picture" --bin "$bin" "$tmp/m.txt" "$tmp/greedy.out" /nonexistent/x.png
 refused "unknown option" "error : unknown option --svg" bash "$picture" --svg a b c
@@ -74,6 +83,10 @@ run bash "$picture" --bin "$bin" m.txt greedy.out '|touch gp_ran'
 same "picture named |command: status" "$status" 0
 is_png "|touch gp_ran" || bad "picture named |command: no PNG"
 [ ! -e gp_ran ] || bad "gnuplot ran a command"
+# -- ends the options: a picture whose name starts with a dash.
+run bash "$picture" --bin "$bin" -- m.txt greedy.out -dash.png
+same "-- then -dash.png: status" "$status" 0
+is_png ./-dash.png || bad "-- then -dash.png: no PNG"
 cp m.txt m_copy.txt
 refused "picture over an input" "error : the picture m_copy.txt would overwrite the input m_copy.txt" \
   bash "$picture" --bin "$bin" m_copy.txt greedy.out m_copy.txt

@@ -144,4 +144,48 @@ check("order with a NaN row", same(got, order_ref(Y)) and got["row"][1] == 3 and
 run(["pair", "-o", out, "-"], stdin=b"1 3 1 2 3")
 check("no pair: an empty table", np.load(out).shape == (0,))
 
+# The other formats hold the same numbers: every one orders as the .npy file does.
+path = os.path.join(WORK, "x_c8.npy")
+want = run(["order", "-k", "60", path])
+np.savetxt(os.path.join(WORK, "x.csv"), X, delimiter=",", header="a,b,c,d", comments="")
+np.savetxt(os.path.join(WORK, "x.dat"), X)
+np.savez(os.path.join(WORK, "x.npz"), X)
+np.savez_compressed(os.path.join(WORK, "xc.npz"), points=X, other=X[:3])
+for args in (["x.csv"], ["--format", "table", "x.dat"], ["x.npz"], ["-a", "points", "xc.npz"]):
+    check(f"{args}: the order of the .npy file",
+          run(["order", "-k", "60"] + args[:-1] + [os.path.join(WORK, args[-1])]) == want)
+
+# A point cloud with colours and normals: the chosen vertices come out with
+# every property, as NumPy reads them back from the written PLY.
+V = np.zeros(500, dtype=[("x", "<f4"), ("y", "<f4"), ("z", "<f4"), ("nx", "<f4"), ("ny", "<f4"),
+                         ("nz", "<f4"), ("red", "u1"), ("green", "u1"), ("blue", "u1"), ("s", "<f8")])
+for name in V.dtype.names:
+    V[name] = rng.random(500) * (255 if V.dtype[name].kind == "u" else 1)
+props = "".join("property %s %s\n" % ({"<f4": "float", "|u1": "uchar", "<f8": "double"}[V.dtype[n].str], n)
+                for n in V.dtype.names)
+ply = os.path.join(WORK, "cloud.ply")
+with open(ply, "wb") as f:
+    f.write(("ply\nformat binary_little_endian 1.0\nelement vertex 500\n%send_header\n" % props).encode())
+    f.write(V.tobytes())
+xyz = np.stack([V["x"], V["y"], V["z"]], axis=1)
+np.save(os.path.join(WORK, "cloud_xyz.npy"), xyz)
+order = run(["order", "-k", "40", os.path.join(WORK, "cloud_xyz.npy")])
+check("PLY: the order of the same floats as .npy", run(["order", "-k", "40", ply]) == order)
+rows = [int(line.split(",")[1]) for line in order.splitlines()[1:]]
+sample = os.path.join(WORK, "sample.ply")
+run(["order", "-k", "40", "--points", "-o", sample, ply])
+data = open(sample, "rb").read()
+body = data[data.index(b"end_header\n") + len(b"end_header\n"):]
+check("PLY --points: every property of the chosen vertices, in order",
+      data.startswith(b"ply\nformat binary_little_endian 1.0\nelement vertex 40\n" + props.encode())
+      and body == V[rows].tobytes())
+pts = os.path.join(WORK, "points.npy")
+run(["order", "-k", "40", "--points", "-o", pts, ply])
+check("--points .npy: float32 rows as they were", np.load(pts).dtype == np.float32 and
+      np.array_equal(np.load(pts), xyz[rows]))
+check("--points .npy: byte for byte what np.save writes", open(pts, "rb").read() == saved_bytes(np.load(pts)))
+got = np.loadtxt(io.StringIO(run(["order", "-k", "60", "--points", path])), delimiter=",", skiprows=1)
+rows = [int(line.split(",")[1]) for line in want.splitlines()[1:]]
+check("--points CSV: every double read back exactly", np.array_equal(got.view(np.int64), X[rows].view(np.int64)))
+
 sys.exit(1 if failures else 0)

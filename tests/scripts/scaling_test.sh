@@ -51,6 +51,26 @@ csv)
     bash "$scaling" --bin "$bin" --no-plot -t 2 -r 1 -o "$tmp/e" "$tmp/garble.txt"
   refused "wrong thread count" "error : farthest_pair 2 reported 3 threads" \
     bash "$scaling" --bin "$bin" --no-plot -t 2 -r 1 -o "$tmp/e" "$tmp/liar.txt"
+  # A run that fails leaves an earlier run's CSV as it was, and no file of
+  # its own; a run into a folder that another run writes into is refused.
+  cp "$csv" "$tmp/good.csv"
+  refused "failing run into a used folder" "error : farthest_pair 1 failed with status 1: error reading the shape of the matrix" \
+    bash "$scaling" --bin "$bin" --no-plot -t 1 -r 1 -o "$tmp/o" "$tmp/bad.txt"
+  cmp -s "$csv" "$tmp/good.csv" || bad "a failed run changed the CSV of the run before"
+  same "files after a failed run" "$(ls -A "$tmp/o")" "scaling.csv"
+  exec 9<"$tmp/o"
+  flock 9
+  refused "folder in use" "error : another scaling run is writing into $tmp/o" \
+    bash "$scaling" --bin "$bin" --no-plot -t 1 -r 1 -o "$tmp/o" "$tmp/m.txt"
+  exec 9<&-
+  cmp -s "$csv" "$tmp/good.csv" || bad "a refused run changed the CSV"
+  # -- ends the options: a matrix whose name starts with a dash.
+  cp "$tmp/m.txt" "$tmp/-m.txt"
+  run bash -c 'cd "$1" && shift && bash "$@"' - "$tmp" "$scaling" --bin "$bin" --no-plot -t 1 -r 1 -o dash -- -m.txt
+  same "-- then a matrix named -m.txt: status" "$status" 0
+  grep -qx '# input=-m.txt (3 x 2)' "$tmp/dash/scaling.csv" || bad "-- then -m.txt: input not recorded"
+  refused "two inputs after --" "error : unexpected argument b" bash "$scaling" -- a b
+
   refused "missing input" "error : could not open file $tmp/none.txt for reading" \
     bash "$scaling" --bin "$bin" "$tmp/none.txt"
   refused "zero threads" "error : thread counts must be whole numbers from 1 to 999999, not 0" \
@@ -111,6 +131,15 @@ plot)
   printf '# nothing\nthreads,run,seconds\n' > "$tmp/empty.csv"
   refused "CSV without rows" "error : $tmp/empty.csv holds no threads,run,seconds rows" \
     bash "$scaling" --plot "$tmp/empty.csv" "$tmp/empty.png"
+  # A picture gnuplot fails to draw leaves the one before as it was.
+  mkdir -p "$tmp/broken"
+  printf '#!/bin/sh\necho "no cairo today"\nexit 1\n' > "$tmp/broken/gnuplot"
+  chmod +x "$tmp/broken/gnuplot"
+  cp "$tmp/again.png" "$tmp/again.before"
+  refused "gnuplot fails" "error : gnuplot could not draw $tmp/again.png: no cairo today" \
+    env PATH="$tmp/broken:$PATH" bash "$scaling" --plot "$tmp/again.csv"
+  cmp -s "$tmp/again.png" "$tmp/again.before" || bad "a failed drawing changed the picture before"
+  same "files after a failed drawing" "$(ls -A "$tmp" | grep -c '^\.again')" 0
   refused "picture unwritable" "error : could not write /nonexistent/x.png" \
     bash "$scaling" --plot "$tmp/again.csv" /nonexistent/x.png
   refused "CSV missing" "error : could not open file $tmp/none.csv for reading" bash "$scaling" --plot "$tmp/none.csv"
@@ -130,7 +159,7 @@ plot)
   cd "$tmp" || exit 1
   refused "newline in the folder" "error : the output folder's name holds a control character" \
     bash "$scaling" --bin "$bin" -t 1 -r 1 -o $'d\nsystem "touch gp_ran"\n' m.txt
-  run bash "$scaling" --plot again.csv '|touch gp_ran'
+  run bash "$scaling" --plot -- again.csv '|touch gp_ran'
   same "picture named |command: status" "$status" 0
   is_png "|touch gp_ran" || bad "picture named |command: no PNG"
   [ ! -e gp_ran ] || bad "gnuplot ran a command"
