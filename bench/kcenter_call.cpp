@@ -2,9 +2,9 @@
 //
 // The times the Python package is measured against (bench/python_bench.py),
 // on a 2-D .npy file of float64 or float32:
-//   cli: the kcenter program's own order on the matrix as it has read it
-//        (float32 widened, in C order), through its driver, reading and
-//        writing left out: the program's compute time;
+//   cli: the kcenter program's own order on the rows as it has read them,
+//        through its driver, reading and writing left out: the program's
+//        compute time;
 //   api: kcenter::order on the file's own numbers where they lie (mapped,
 //        float32 as such), the call the Python module makes.
 // Prints "cli_s api_s checksum", the medians of REPS runs each after one
@@ -61,20 +61,21 @@ int main(int argc, char** argv) {
   const int64_t k = std::atoll(argv[2]);
   const int reps = std::atoi(argv[3]);
 
-  kcenter_input in;
-  kcenter_error err;
-  if (!kcenter_load(path, &in, &err)) {
-    std::printf("%s\n", kcenter_error_line(err, argv[0]).c_str());
-    return 1;
-  }
   kcenter_args args{};
   args.command = kcenter_command::order;
   args.k = k;
   args.threads = 1;
+  args.input = path;
+  kcenter_input in;
+  kcenter_error err;
+  if (!kcenter_load(&args, &in, &err)) {
+    std::printf("%s\n", kcenter_error_line(err, argv[0]).c_str());
+    return 1;
+  }
   int64_t cli_sum = 0;
   const double cli = median_seconds(reps, [&] {
     cli_sum = 0;
-    kcenter_order(&in.m, &args, no_op, &cli_sum);
+    kcenter_order(&in.X, &args, no_op, &cli_sum);
   });
   kcenter_unload(&in);
 
