@@ -20,6 +20,7 @@ Needs the package built in BUILD_DIR/python. Each round waits, up to 20 s,
 for a second in which the processors are 97% idle (QUIET=0 does not).
 """
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -69,17 +70,21 @@ def seconds(run):
 def rounds(works, reps):
     """The median seconds of each work, run in turn in each of reps rounds
     (after one round not counted), so that a busy spell of the machine falls
-    on all of them alike; each round starts with another work, after a tenth
-    of a second of busy waiting that wakes the processor from the idle wait.
+    on all of them alike; each round runs them in another order (shuffled,
+    so that no work always follows the same one: Open3D's threads, say, may
+    still be spinning), after a tenth of a second of busy waiting that wakes
+    the processor from the idle wait.
     A work returning a dict of seconds gives those times instead."""
     times = {}
+    shuffle = random.Random(1).shuffle
     names = list(works)
     for r in range(reps + 1):
         wait_quiet()
         end = time.perf_counter() + 0.1
         while time.perf_counter() < end:
             pass
-        for name in names[r % len(names):] + names[:r % len(names)]:
+        shuffle(names)
+        for name in names:
             run = works[name]
             t = time.perf_counter()
             got = run()
