@@ -1,9 +1,14 @@
 """kcenter.order_batch: each item exactly its own kcenter.order, padded with
 -1 and NaN, from a (B, P, D) array with lengths or a list of matrices."""
+import os
+import subprocess
+
 import numpy as np
 import pytest
 
 import kcenter
+
+CLI = os.environ.get("KCENTER_CLI")
 
 
 def check_items(got, items, ks, **kw):
@@ -31,6 +36,24 @@ def test_array_with_lengths_and_k_per_item():
     # The same items read where they lie in a strided, reversed batch.
     view = np.ascontiguousarray(points[:, ::-1, ::-1])[:, ::-1, ::-1]
     assert np.array_equal(kcenter.order_batch(view, ks, lengths=lengths).rows, got.rows)
+
+
+@pytest.mark.skipif(CLI is None, reason="KCENTER_CLI names no kcenter program")
+def test_same_bits_as_the_command_line(tmp_path):
+    rng = np.random.default_rng(3)
+    points = np.asfortranarray(rng.integers(0, 5, (6, 200, 2)).astype(np.float32))  # ties
+    points[1, 3] = np.nan
+    lengths = [200, 3, 5, 150, 199, 60]
+    np.save(tmp_path / "batch.npy", points)
+    (tmp_path / "lengths.txt").write_text("".join(f"{n}\n" for n in lengths))
+    p = subprocess.run([CLI, "order", "-k", "12", "-s", "2", "-t", "2", "--lengths", str(tmp_path / "lengths.txt"),
+                        "-o", str(tmp_path / "out.npy"), str(tmp_path / "batch.npy")], capture_output=True)
+    assert p.returncode == 0 and p.stderr == b"", p.stdout
+    want = np.load(tmp_path / "out.npy")
+    # Here the program's width (the longest order) is this one's (k).
+    got = kcenter.order_batch(np.load(tmp_path / "batch.npy", mmap_mode="r"), 12, lengths=lengths, start=2)
+    assert np.array_equal(got.rows, want["row"])
+    assert np.array_equal(got.dist_sq.view(np.int64), want["dist_sq"].view(np.int64))
 
 
 def test_ragged_list_with_start_rows_on_any_thread_count():
