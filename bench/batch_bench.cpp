@@ -43,14 +43,14 @@ bool write_npy(const char* path) {
 }
 
 void BM_order_batch(benchmark::State& state) {
-  const std::vector<kcenter::view> views =
-      kcenter::batch_items(batch().data(), kcenter::dtype::float32, items, per_item, d, per_item * d, d, 1, {});
+  std::vector<kcenter::view> views;
+  kcenter::error err;
+  kcenter::batch_items(batch().data(), kcenter::dtype::float32, items, per_item, d, per_item * d, d, 1, {}, &views, &err);
   kcenter::batch_options o;
   o.k = {k};
   o.threads = static_cast<int32_t>(state.range(0));
   for (auto _ : state) {
     std::vector<kcenter::order_result> r;
-    kcenter::error err;
     if (!kcenter::order_batch(views, o, &r, &err)) state.SkipWithError(err.line.c_str());
     benchmark::DoNotOptimize(r.data());
   }

@@ -205,9 +205,11 @@ py::tuple order_batch_array(py::array points, const std::optional<index_array>& 
                               " is not a row count from 0 to " + std::to_string(P));
   }
   const kcenter::view v = view_of(points, 1);
-  const std::vector<kcenter::view> items =
-      kcenter::batch_items(points.data(), v.type, B, P, v.cols, points.strides(0) / points.itemsize(), v.row_stride,
-                           v.col_stride, n);
+  std::vector<kcenter::view> items;
+  kcenter::error err;
+  if (!kcenter::batch_items(points.data(), v.type, B, P, v.cols, points.strides(0) / points.itemsize(), v.row_stride,
+                            v.col_stride, n, &items, &err))
+    throw py::value_error(err.line);
   return order_items(items, P, k, radius, start, threads);
 }
 
