@@ -178,17 +178,30 @@ bool order(const view& x, const order_options& options, order_result* out, error
   }
 }
 
-std::vector<view> batch_items(const void* data, dtype type, int64_t items, int64_t rows, int64_t cols,
-                              int64_t item_stride, int64_t row_stride, int64_t col_stride,
-                              const std::vector<int64_t>& lengths) {
-  std::vector<view> out;
-  const int64_t size = type == dtype::float32 ? 4 : 8;
-  for (int64_t b = 0; b < items; ++b) {
-    const int64_t n = lengths.empty() ? rows : lengths[static_cast<size_t>(b)];
-    const char* at = static_cast<const char*>(data) + b * item_stride * size;
-    out.push_back(view{at, n, cols, row_stride, col_stride, type});
+bool batch_items(const void* data, dtype type, int64_t items, int64_t rows, int64_t cols, int64_t item_stride,
+                 int64_t row_stride, int64_t col_stride, const std::vector<int64_t>& lengths, std::vector<view>* out,
+                 error* err) {
+  try {
+    out->clear();
+    if (items < 0) return fail(err, fault::bad_view, "error : a batch needs no negative item count, not " + str(items));
+    if (!lengths.empty() && static_cast<int64_t>(lengths.size()) != items)
+      return fail(err, fault::bad_batch,
+                  "error : a batch of " + str(items) + " items needs one length per item, not " +
+                      str(static_cast<int64_t>(lengths.size())));
+    const int64_t size = type == dtype::float32 ? 4 : 8;
+    for (int64_t b = 0; b < items; ++b) {
+      const int64_t n = lengths.empty() ? rows : lengths[static_cast<size_t>(b)];
+      if (n < 0 || n > rows)
+        return fail(err, fault::bad_batch,
+                    "error : the length " + str(n) + " of item " + str(b) + " is not a row count from 0 to " +
+                        str(rows));
+      const char* at = static_cast<const char*>(data) + b * item_stride * size;
+      out->push_back(view{at, n, cols, row_stride, col_stride, type});
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return fail(err, fault::no_memory, "error : not enough memory to order the batch");
   }
-  return out;
 }
 
 bool order_batch(const std::vector<view>& items, const batch_options& options, std::vector<order_result>* out,

@@ -21,15 +21,13 @@ t = open(sys.argv[1]).read().split()
 r, c = int(t[0]), int(t[1])
 np.save(sys.argv[2], np.array(t[2:2 + r * c], dtype=np.float64).reshape(r, c))" "$data/u.txt" "$data/u.npy"
 
-# seconds BUILD PROGRAM ARGS... (< input): one whole run, its output kept.
+# seconds BUILD PROGRAM ARGS... (< input): one whole run, its output kept;
+# prints its wall time and its processor time (user and system).
 seconds() {
   local b=$1
   shift
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" > "$data/out.$b"
-  t1=$(date +%s.%N)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
+  /usr/bin/time -f '%e %U %S' -o "$data/time.$b" "$@" > "$data/out.$b"
+  awk '{ print $1, $2 + $3 }' "$data/time.$b"
 }
 
 compare() {
@@ -37,7 +35,7 @@ compare() {
   shift 3
   local a=() b=()
   for _ in $(seq "$reps"); do
-    wait_quiet
+    wait_quiet || true
     if [ -n "$input" ]; then
       a+=("$(seconds this "$this/$program" "$@" < "$input")")
       b+=("$(seconds other "$other/$program" "$@" < "$input")")
@@ -47,13 +45,16 @@ compare() {
     fi
     cmp -s "$data/out.this" "$data/out.other" || { echo "$name: the builds printed different output"; exit 1; }
   done
-  local ma mb
-  ma=$(printf '%s\n' "${a[@]}" | median)
-  mb=$(printf '%s\n' "${b[@]}" | median)
-  printf '| %s | %.3f s | %.3f s | %.3f |\n' "$name" "$ma" "$mb" "$(awk -v a="$ma" -v b="$mb" 'BEGIN { print a / b }')"
+  local ma mb ca cb
+  ma=$(printf '%s\n' "${a[@]}" | cut -d' ' -f1 | median)
+  mb=$(printf '%s\n' "${b[@]}" | cut -d' ' -f1 | median)
+  ca=$(printf '%s\n' "${a[@]}" | cut -d' ' -f2 | median)
+  cb=$(printf '%s\n' "${b[@]}" | cut -d' ' -f2 | median)
+  printf '| %s | %.3f s (%.3f s) | %.3f s (%.3f s) | %.3f (%.3f) |\n' "$name" "$ma" "$ca" "$mb" "$cb" \
+    "$(awk -v a="$ma" -v b="$mb" 'BEGIN { print a / b }')" "$(awk -v a="$ca" -v b="$cb" 'BEGIN { print a / b }')"
 }
 
-echo "| work (medians of $reps, runs alternating) | this build | other build | this / other |"
+echo "| work (medians of $reps, runs alternating) | this build: wall (processor) | other build | this / other |"
 echo "|---|---|---|---|"
 compare "kcenter order -k 1000, 10^6 x 3 .npy" "" kcenter/kcenter order -k 1000 "$data/u.npy"
 compare "greedy_centers 1000, 10^6 x 3 text" "$data/u.txt" greedy_centers/greedy_centers 1000

@@ -31,10 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool longer = from_file == npy_status::data_size && a.data_found > a.h.data_bytes;
   if (from_file != from_stream && !(longer && from_stream == npy_status::ok)) fail("statuses differ");
   if (from_file == npy_status::ok) {
-    if (a.m.rows != b.m.rows || a.m.cols != b.m.cols) fail("shapes differ");
-    const size_t bytes = sizeof(double) * static_cast<size_t>(a.m.rows) * static_cast<size_t>(a.m.cols);
-    if (bytes > 0 && std::memcmp(a.m.data, b.m.data, bytes) != 0) fail("matrices differ");
-    if (a.h.data_bytes != static_cast<int64_t>(a.m.rows) * a.m.cols * a.h.item_size) fail("size");
+    if (a.x.rows != b.x.rows || a.x.cols != b.x.cols || a.x.type != b.x.type) fail("shapes differ");
+    if (a.x.row_stride != b.x.row_stride || a.x.col_stride != b.x.col_stride) fail("layouts differ");
+    const size_t bytes = static_cast<size_t>(a.h.item_size) * static_cast<size_t>(a.x.rows) * static_cast<size_t>(a.x.cols);
+    if (bytes > 0 && std::memcmp(a.x.data, b.x.data, bytes) != 0) fail("matrices differ");
+    if (a.h.data_bytes != static_cast<int64_t>(bytes)) fail("size");
   }
   npy_free(&a);
   npy_free(&b);

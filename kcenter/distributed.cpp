@@ -129,16 +129,27 @@ int32_t share_edge(int64_t rows, int r, int P) { return static_cast<int32_t>(row
 // regular file) and hands every process its rows.
 bool load_on_rank0(job* j) {
   kcenter_error err{};
-  const bool ok = j->rank != 0 || kcenter_load(j->a, &j->whole, &err);
+  bool ok = j->rank != 0 || kcenter_load(j->a, &j->whole, &err);
   if (!agree(j, ok, err)) return false;
-  int32_t shape[2] = {j->whole.m.rows, j->whole.m.cols};
+  // The rows travel as row-major doubles: rank 0 widens its input first
+  // when it holds it otherwise (float32, Fortran order).
+  const row_source& X = j->whole.X;
+  double* all = const_cast<double*>(static_cast<const double*>(X.data));
+  if (j->rank == 0 && !rows_are_doubles(&X)) {
+    mat_malloc(&j->owned, X.rows, X.cols);
+    all = j->owned.data;
+    ok = all != nullptr;
+    for (int32_t i = 0; ok && i < X.rows; ++i) rows_get(&X, i, all + int64_t{i} * X.cols);
+  }
+  if (!agree(j, ok, error(kcenter_fault::no_memory_matrix, "", X.rows, X.cols))) return false;
+  int32_t shape[2] = {X.rows, X.cols};
   MPI_Bcast(shape, 2, MPI_INT, 0, MPI_COMM_WORLD);
   j->total_rows = shape[0];
   j->cols = shape[1];
   const int32_t first = share_edge(shape[0], j->rank, j->size);
   const int32_t count = share_edge(shape[0], j->rank + 1, j->size) - first;
   if (j->rank == 0) {
-    j->rows = mat{j->whole.m.data, count, shape[1]};
+    j->rows = mat{all, count, shape[1]};
   } else {
     mat_malloc(&j->owned, count, shape[1]);
     j->rows = j->owned;
@@ -154,7 +165,7 @@ bool load_on_rank0(job* j) {
   MPI_Datatype row;
   MPI_Type_contiguous(shape[1], MPI_DOUBLE, &row);
   MPI_Type_commit(&row);
-  MPI_Scatterv(j->whole.m.data, counts.data(), at.data(), row, j->rank == 0 ? MPI_IN_PLACE : j->rows.data,
+  MPI_Scatterv(all, counts.data(), at.data(), row, j->rank == 0 ? MPI_IN_PLACE : j->rows.data,
                count, row, 0, MPI_COMM_WORLD);
   MPI_Type_free(&row);
   return true;
@@ -181,7 +192,7 @@ bool load_npy_rows(job* j, int fd, const std::string& name, int64_t size, uint64
   if (s == npy_status::no_memory) err = error(kcenter_fault::no_memory_matrix, "", rows, cols);
   else if (s != npy_status::ok) kcenter_npy_refusal(s, &j->npy, name, read_name, &err);
   if (!agree(j, s == npy_status::ok, err)) return false;
-  j->rows = j->npy.m;
+  j->share = j->npy.x;
   return true;
 }
 
@@ -375,7 +386,9 @@ bool load(job* j) {
   MPI_Bcast(&regular, 1, MPI_INT, 0, MPI_COMM_WORLD);
   if (!regular) {
     if (fd >= 0) ::close(fd);
-    return load_on_rank0(j);
+    if (!load_on_rank0(j)) return false;
+    j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
+    return true;
   }
   if (ok && a->input == nullptr) ok = false, err = error(kcenter_fault::cannot_read, "standard input");
   else if (ok && !S_ISREG(st.st_mode)) ok = false, err = error(kcenter_fault::cannot_read, "file " + name);
@@ -391,6 +404,7 @@ bool load(job* j) {
   }
   ok = npy ? load_npy_rows(j, fd, name, st.st_size, sample) : load_text_rows(j, fd, st.st_size, name, sample);
   ::close(fd);
+  if (ok && !npy) j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
   return ok;
 }
 
@@ -404,9 +418,7 @@ int owner(const job* j, int32_t row) {
 void fetch(job* j, int32_t row) {
   const int from = owner(j, row);
   const int32_t first = j->starts[static_cast<size_t>(j->rank)];
-  if (from == j->rank)
-    std::memcpy(j->centre, j->rows.data + static_cast<int64_t>(row - first) * j->cols,
-                static_cast<size_t>(j->cols) * sizeof(double));
+  if (from == j->rank) rows_get(&j->share, row - first, j->centre);
   MPI_Bcast(j->centre, j->cols, MPI_DOUBLE, from, MPI_COMM_WORLD);
   j->centre_row = row;
 }
@@ -414,7 +426,6 @@ void fetch(job* j, int32_t row) {
 bool share_start(void* ctx, int64_t centres) {
   job* j = static_cast<job*>(ctx);
   j->centre = static_cast<double*>(work_alloc(int64_t{j->cols} * static_cast<int64_t>(sizeof(double))));
-  j->share = rows_of_doubles(j->rows.data, j->rows.rows, j->rows.cols);
   j->team = order_team_start(&j->share, j->a->threads, centres);
   int ok = j->centre != nullptr && j->team != nullptr, all = 0;
   MPI_Allreduce(&ok, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
@@ -493,7 +504,7 @@ int run(job* j) {
     return 1;
   if (!load(j)) return 1;
 
-  int32_t mine = j->rows.rows;
+  int32_t mine = j->share.rows;
   std::vector<int32_t> counts(static_cast<size_t>(j->size));
   MPI_Allgather(&mine, 1, MPI_INT, counts.data(), 1, MPI_INT, MPI_COMM_WORLD);
   j->starts.assign(1, 0);

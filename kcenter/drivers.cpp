@@ -13,7 +13,10 @@
 
 namespace {
 
-kcenter::view view_of(const mat* A) { return kcenter::c_order(A->data, A->rows, A->cols); }
+kcenter::view view_of(const row_source* X) {
+  return kcenter::view{X->data, X->rows, X->cols, X->row_stride, X->col_stride,
+                       X->type == elem_type::f32 ? kcenter::dtype::float32 : kcenter::dtype::float64};
+}
 
 }  // namespace
 
@@ -35,7 +38,7 @@ order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& sta
 
 namespace {
 
-kcenter::order_options options_of(const mat* A, const kcenter_args* a) {
+kcenter::order_options options_of(const row_source* A, const kcenter_args* a) {
   kcenter::order_options o;
   if (a->k > 0) o.k = a->k;
   if (a->has_radius) o.radius = a->radius;
@@ -46,7 +49,7 @@ kcenter::order_options options_of(const mat* A, const kcenter_args* a) {
 
 }  // namespace
 
-kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx) {
+kcenter_end kcenter_order(const row_source* A, const kcenter_args* a, kcenter_emit emit, void* ctx) {
   const kcenter::order_options o = options_of(A, a);
   bool emitted = true;
   const kcenter::step_fn each = [&](int64_t step, int64_t row, double d) {
@@ -58,7 +61,7 @@ kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit
   return emitted ? kcenter_end::done : kcenter_end::emit_failed;
 }
 
-bool kcenter_assign(const mat* A, const kcenter_args* a,
+bool kcenter_assign(const row_source* A, const kcenter_args* a,
                     bool (*each)(void* ctx, int32_t row, int64_t centre, double dist_sq), void* ctx,
                     bool* wrote) {
   *wrote = true;
@@ -78,7 +81,7 @@ bool kcenter_assign(const mat* A, const kcenter_args* a,
   return true;
 }
 
-farthest kcenter_pair(const mat* A, int32_t threads) {
+farthest kcenter_pair(const row_source* A, int32_t threads) {
   kcenter::pair_result p;
   kcenter::error err;
   if (!kcenter::farthest_pair(view_of(A), threads, &p, &err)) return farthest{0.0, -2, -2, 0};
@@ -94,7 +97,7 @@ static bool assign_to_sink(void* ctx, int32_t row, int64_t centre, double dist_s
   return kcenter_sink_assign(static_cast<kcenter_sink*>(ctx), row, centre, dist_sq);
 }
 
-bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err) {
+bool kcenter_run(const kcenter_args* a, const row_source* A, kcenter_error* err) {
   const bool order = a->command != kcenter_command::pair;
   const int32_t beyond = order ? kcenter_start_beyond(a->start, A->rows) : -1;
   if (beyond >= 0) {

@@ -171,21 +171,8 @@ bool kcenter_load_bytes(const kcenter_args* a, kcenter_format f, fmt_bytes* byte
     fmt_bytes_free(&in->bytes);
     return refused(e, name, err);
   }
-  // The drivers take row-major doubles: the rows themselves when they are
-  // that, else a copy widened (exactly) and laid out row after row.
-  const row_source& X = in->rows.rows;
-  if (rows_are_doubles(&X)) {
-    in->m = mat{static_cast<double*>(const_cast<void*>(X.data)), X.rows, X.cols};
-    return true;
-  }
-  mat_malloc(&in->m, X.rows, X.cols);
-  if (in->m.data == nullptr) {
-    fmt_matrix_free(&in->rows);
-    fmt_bytes_free(&in->bytes);
-    return fail(err, kcenter_fault::no_memory_matrix, "", X.rows, X.cols);
-  }
-  in->widened = true;
-  fmt_matrix_widen(&X, in->m.data);
+  // The drivers read the rows as they are, float32 kept.
+  in->X = in->rows.rows;
   return true;
 }
 
@@ -204,7 +191,6 @@ bool kcenter_load_csv(const kcenter_args* a, kcenter_format f, int fd, const cha
     if (e.status == fmt_status::read_failed) return fail(err, kcenter_fault::cannot_read, name == "standard input" ? name : "file " + name);
     return refused(e, name, err);
   }
-  const row_source& X = in->rows.rows;
-  in->m = mat{static_cast<double*>(const_cast<void*>(X.data)), X.rows, X.cols};
+  in->X = in->rows.rows;
   return true;
 }

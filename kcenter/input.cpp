@@ -43,16 +43,40 @@ bool load_text(scan_reader* r, kcenter_input* in, const std::string& read_name, 
     mat_free(&in->m);
     return fail(err, kcenter_fault::text_trailing, "", rows, cols);
   }
+  in->X = rows_of_doubles(in->m.data, rows, cols);
+  return true;
+}
+
+// A 3-D .npy file as a batch of items, for kcenter order: read again whole
+// from its path (a pipe's head is gone by now).
+bool took_batch(const kcenter_args* a, kcenter_input* in, const std::string& name, kcenter_error* err) {
+  if (a->input == nullptr) return fail(err, kcenter_fault::batch_pipe, name);
+  fmt_bytes b{nullptr, 0};
+  const fmt_read r = fmt_bytes_read_path(&b, a->input);
+  if (r != fmt_read::ok) {
+    fmt_bytes_free(&b);
+    return fail(err, r == fmt_read::no_memory ? kcenter_fault::no_memory_input : kcenter_fault::cannot_read,
+                r == fmt_read::no_memory ? "" : "file " + name);
+  }
+  fmt_error e{};
+  const bool ok = batch_read(&b, &in->batch, &e);
+  fmt_bytes_free(&b);
+  if (!ok) return kcenter_format_refusal(e, name, err);
+  in->is_batch = true;
   return true;
 }
 
 // The matrix of a NumPy file, or the line for its refusal.
-bool took_npy(npy_status s, kcenter_input* in, const std::string& name, const std::string& read_name,
-              kcenter_error* err) {
+bool took_npy(npy_status s, const kcenter_args* a, kcenter_input* in, const std::string& name,
+              const std::string& read_name, kcenter_error* err) {
   // Without the magic bytes only --format npy can have sent the file here.
   if (s == npy_status::not_npy) return fail(err, kcenter_fault::not_npy, name);
+  if (s == npy_status::not_2d && in->npy.h.ndim == 3 && a->command == kcenter_command::order) {
+    npy_free(&in->npy);
+    return took_batch(a, in, name, err);
+  }
   if (s != npy_status::ok) return kcenter_npy_refusal(s, &in->npy, name, read_name, err);
-  in->m = in->npy.m;
+  in->X = in->npy.x;
   in->from_npy = true;
   return true;
 }
@@ -116,13 +140,15 @@ bool kcenter_npy_refusal(npy_status s, const npy_file* f, const std::string& nam
 
 bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) {
   const char* path = a->input;
+  in->X = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   in->m = mat{nullptr, 0, 0};
   std::memset(&in->npy, 0, sizeof in->npy);
   in->from_npy = false;
   in->format = kcenter_format::text;
   in->rows = fmt_matrix{row_source{nullptr, 0, 0, 0, 1, elem_type::f64}, nullptr, {}};
-  in->widened = false;
   in->bytes = fmt_bytes{nullptr, 0};
+  in->batch = fmt_batch{nullptr, nullptr, elem_type::f64, 0, 0, 0};
+  in->is_batch = false;
   const bool from_stdin = path == nullptr;
   const std::string name = from_stdin ? "standard input" : path;
   const std::string read_name = from_stdin ? name : "file " + name;
@@ -148,7 +174,7 @@ bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) 
     if (!kcenter_check_options(a, in->format, err)) {
       ok = false;
     } else if (in->format == kcenter_format::npy) {
-      ok = took_npy(npy_read_fd(&in->npy, fd), in, name, read_name, err);
+      ok = took_npy(npy_read_fd(&in->npy, fd), a, in, name, read_name, err);
     } else if (in->format == kcenter_format::text) {
       scan_reader r;
       scan_reader_open(&r, fd);
@@ -170,7 +196,7 @@ bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) 
       if (!kcenter_check_options(a, in->format, err)) {
         ok = false;
       } else if (in->format == kcenter_format::npy) {
-        ok = took_npy(npy_read_stream(&in->npy, fd, r.data + r.pos, static_cast<size_t>(n)), in, name,
+        ok = took_npy(npy_read_stream(&in->npy, fd, r.data + r.pos, static_cast<size_t>(n)), a, in, name,
                       read_name, err);
       } else if (in->format == kcenter_format::text) {
         ok = load_text(&r, in, read_name, err);
@@ -187,13 +213,15 @@ bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) 
 void kcenter_unload(kcenter_input* in) {
   const bool other = in->format != kcenter_format::text && in->format != kcenter_format::npy;
   if (in->from_npy) npy_free(&in->npy);
-  else if (!other || in->widened) mat_free(&in->m);
+  else if (!other) mat_free(&in->m);
   if (other) {
     fmt_matrix_free(&in->rows);
     fmt_bytes_free(&in->bytes);
   }
+  if (in->is_batch) batch_free(&in->batch);
+  in->is_batch = false;
+  in->X = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   in->m = mat{nullptr, 0, 0};
   in->from_npy = false;
-  in->widened = false;
   in->format = kcenter_format::text;
 }

@@ -24,7 +24,11 @@ static int run_alone(const kcenter_args* args, const char* program) {
   kcenter_input in;
   kcenter_error err;
   if (!kcenter_load(args, &in, &err)) return fail_with(err, program);
-  const bool ok = args->points ? kcenter_run_points(args, &in, &err) : kcenter_run(args, &in.m, &err);
+  bool ok = false;
+  if (in.is_batch && args->points) err = kcenter_error{kcenter_fault::batch_points, "", "", 0, 0};
+  else if (!in.is_batch && args->lengths_file != nullptr) err = kcenter_error{kcenter_fault::lengths_without_batch, "", "", 0, 0};
+  else if (in.is_batch) ok = kcenter_run_batch(args, &in.batch, &err);
+  else ok = args->points ? kcenter_run_points(args, &in, &err) : kcenter_run(args, &in.X, &err);
   kcenter_unload(&in);
   if (!ok) return fail_with(err, program);
   return output_status();

@@ -83,6 +83,11 @@ enum class kcenter_fault {
   list_dims,
   list_value,
   list_not_number,
+  batch_pipe,
+  batch_lengths_count,
+  batch_length,
+  lengths_without_batch,
+  batch_points,
   no_memory_search,
   cannot_create_output,
   output_not_regular,
@@ -147,17 +152,17 @@ const char* kcenter_help(kcenter_command c);
 // ---- the input ------------------------------------------------------------------
 
 struct kcenter_input {
-  mat m;           // the matrix: owned text storage, or a view of npy or rows
+  row_source X;    // the rows as read: of one of the holders below, float32 kept
+  mat m;           // the matrix text's rows
   npy_file npy;
   bool from_npy;
   kcenter_format format;  // the format read
-  // CSV, tables, PLY and .npz: the rows in the type the file stores them in
-  // (float32 kept), and m a view of them when they are row-major doubles,
-  // else storage of its own (`widened`).
+  // CSV, tables, PLY and .npz: the rows in the type the file stores them in.
   fmt_matrix rows;
-  bool widened;
   fmt_bytes bytes;  // a PLY file's bytes, kept for --points -o OUT.ply
   ply_file ply;
+  fmt_batch batch;  // a 3-D .npy file: items of rows (kcenter order only)
+  bool is_batch;
 };
 
 // Reads the matrix from the file a->input (null: standard input) in the
@@ -200,7 +205,7 @@ enum class kcenter_end { done, no_memory, emit_failed };
 // The farthest-first order of A by the rules of kcenter order (from row
 // a->start, at most a->k steps, down to a->radius), through the library's
 // order: every row given at most once.
-kcenter_end kcenter_order(const mat* A, const kcenter_args* a, kcenter_emit emit, void* ctx);
+kcenter_end kcenter_order(const row_source* X, const kcenter_args* a, kcenter_emit emit, void* ctx);
 
 // The start rows of an order of a matrix of `rows` rows: those given, or
 // row 0 (none when there are no rows).
@@ -213,13 +218,13 @@ order_rules kcenter_rules(const kcenter_args* a, const std::vector<int32_t>& sta
 // Each row's nearest step of the order by a's rules (the lowest step among
 // equals), through `each(row, centre row or -1, dist_sq)`; false when the
 // search's storage cannot be had, or `each` failed (*wrote false).
-bool kcenter_assign(const mat* A, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
+bool kcenter_assign(const row_source* X, const kcenter_args* a, bool (*each)(void* ctx, int32_t row, int64_t centre,
                                                                       double dist_sq),
                     void* ctx, bool* wrote);
 
 // The farthest pair, as the library finds it; i = j = -1 when there is none,
 // i = -2 when the search's storage cannot be had.
-farthest kcenter_pair(const mat* A, int32_t threads);
+farthest kcenter_pair(const row_source* X, int32_t threads);
 
 // ---- the output -----------------------------------------------------------------
 
@@ -247,7 +252,8 @@ struct kcenter_sink {
 // Opens the output. An OUT that exists must be a regular file (or a link
 // to one) that may be written, by its permission bits too, for root as for
 // anyone; it keeps its permissions when replaced.
-bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err);
+// raw: the caller writes every byte, headers included (as for --points).
+bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err, bool raw = false);
 bool kcenter_sink_step(kcenter_sink* s, int64_t step, int32_t row, double dist_sq);
 bool kcenter_sink_pair(kcenter_sink* s, int32_t i, int32_t j, double dist_sq);
 // One row of an assignment: the row, its centre's row (-1 for none), the distance.
@@ -260,7 +266,10 @@ void kcenter_sink_abandon(kcenter_sink* s);
 
 // The whole run of a command on a loaded matrix: checks the start row, opens
 // the output, runs the driver, writes. Prints the no-pair line itself.
-bool kcenter_run(const kcenter_args* a, const mat* A, kcenter_error* err);
+bool kcenter_run(const kcenter_args* a, const row_source* X, kcenter_error* err);
+// kcenter order on a batch: each item's order as if alone, into CSV lines
+// item,step,row,dist_sq or a (B, K) structured .npy array.
+bool kcenter_run_batch(const kcenter_args* a, const fmt_batch* b, kcenter_error* err);
 
 // ---- the chosen rows themselves (--points) ----------------------------------------
 

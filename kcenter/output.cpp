@@ -144,7 +144,7 @@ bool give_name(kcenter_sink* s) {
 
 }  // namespace
 
-bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err) {
+bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* err, bool raw) {
   s->f = stdout;
   s->path = a->output;
   s->target.clear();
@@ -156,7 +156,7 @@ bool kcenter_sink_open(kcenter_sink* s, const kcenter_args* a, kcenter_error* er
   s->header_done = false;
   s->count = 0;
   s->header_len = 0;
-  s->raw = a->points;
+  s->raw = a->points || raw;
   if (s->path == nullptr) {
     // Standard output gets its header with the first line, so that a failure
     // before it leaves only the error line there.

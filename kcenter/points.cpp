@@ -53,7 +53,7 @@ std::string csv_field(const std::string& name) {
 }
 
 bool write_csv(FILE* f, const kcenter_input* in, const chosen& c) {
-  const mat& A = in->m;
+  const row_source& A = in->X;
   std::string line;
   for (int32_t j = 0; j < A.cols; ++j) {
     if (j > 0) line += ',';
@@ -68,10 +68,9 @@ bool write_csv(FILE* f, const kcenter_input* in, const chosen& c) {
   bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
   char buf[32];
   for (int64_t i = 0; i < c.count && ok; ++i) {
-    const double* row = A.data + static_cast<int64_t>(c.rows[i]) * A.cols;
     for (int32_t j = 0; j < A.cols && ok; ++j) {
       // The shortest text that reads back as the same double.
-      char* end = std::to_chars(buf, buf + sizeof buf, row[j]).ptr;
+      char* end = std::to_chars(buf, buf + sizeof buf, rows_at(&A, c.rows[i], j)).ptr;
       *end++ = j + 1 < A.cols ? ',' : '\n';
       ok = std::fwrite(buf, 1, static_cast<size_t>(end - buf), f) == static_cast<size_t>(end - buf);
     }
@@ -106,22 +105,21 @@ std::string matrix_header(bool f4, int64_t rows, int32_t cols) {
 }
 
 bool write_npy(FILE* f, const kcenter_input* in, const chosen& c) {
-  const mat& A = in->m;
-  // Rows that came as float32 go out as float32: narrowing them back is exact.
-  const bool f4 = in->from_npy ? in->npy.h.item_size == 4
-                               : in->format != kcenter_format::text && in->rows.rows.type == elem_type::f32;
+  const row_source& A = in->X;
+  // Rows that came as float32 go out as float32.
+  const bool f4 = A.type == elem_type::f32;
   const std::string h = matrix_header(f4, c.count, A.cols);
   bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size();
   const size_t cols = static_cast<size_t>(A.cols);
   std::string rec(cols * 8, '\0');
   for (int64_t i = 0; i < c.count && ok; ++i) {
-    const double* row = A.data + static_cast<int64_t>(c.rows[i]) * A.cols;
     for (size_t j = 0; j < cols; ++j) {
+      const double v = rows_at(&A, c.rows[i], static_cast<int64_t>(j));
       if (f4) {
-        const auto x = static_cast<float>(row[j]);
+        const auto x = static_cast<float>(v);  // exact: v came from a float
         std::memcpy(&rec[j * 4], &x, 4);
       } else {
-        npy_put_f8(&rec[j * 8], row[j]);
+        npy_put_f8(&rec[j * 8], v);
       }
     }
     const size_t n = cols * (f4 ? 4 : 8);
@@ -133,7 +131,7 @@ bool write_npy(FILE* f, const kcenter_input* in, const chosen& c) {
 }  // namespace
 
 bool kcenter_run_points(const kcenter_args* a, const kcenter_input* in, kcenter_error* err) {
-  const mat* A = &in->m;
+  const row_source* A = &in->X;
   const bool order = a->command == kcenter_command::order;
   const int32_t beyond = order ? kcenter_start_beyond(a->start, A->rows) : -1;
   if (beyond >= 0) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "matvec.hpp"
+#include "rows.hpp"
 
 // The six bytes every .npy file starts with.
 inline constexpr char npy_magic[6] = {'\x93', 'N', 'U', 'M', 'P', 'Y'};
@@ -52,14 +53,15 @@ struct npy_header {
   int64_t data_bytes;       // rows * cols * item_size
 };
 
-// A matrix read from a .npy file into storage of its own (float32 widened,
-// Fortran order transposed): once read, the file is never looked at again,
-// so a file changed afterwards changes nothing. Release it with npy_free.
+// A matrix read from a .npy file into storage of its own, as the file holds
+// it (float32 stays float32, Fortran order stays column-major: x's strides
+// say which): once read, the file is never looked at again, so a file
+// changed afterwards changes nothing. Release it with npy_free.
 struct npy_file {
-  mat m;
+  row_source x;        // the rows, of the file's type and order, in `owned`
   npy_header h;
   int64_t data_found;  // data bytes the file holds after its header (for data_size)
-  double* owned;       // the storage (m.data)
+  void* owned;         // the storage
 };
 
 // Reads the array in a regular file from the descriptor's current offset to
@@ -76,7 +78,7 @@ npy_status npy_read_fd(npy_file* f, int fd);
 // and reads no data: ok says that npy_read_rows may follow; f holds no storage.
 npy_status npy_check_fd(npy_file* f, int fd);
 // Rows [first, first + count) of that array (count rows of f->h.cols) as
-// f->m, checked and copied as npy_read_fd reads the whole file; only the
+// f->x, checked and copied as npy_read_fd reads the whole file; only the
 // pages of those rows are read, into storage for those rows alone.
 npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count);
 // Called, when set, by npy_read_fd and npy_read_rows between mapping the

@@ -1,5 +1,5 @@
-// Reading a .npy file into a matrix of doubles of our own: copied from the
-// file once (float32 widened, Fortran order transposed on the way).
+// Reading a .npy file into storage of our own: the data copied from the
+// file once, as it lies (its type and order kept).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -15,7 +15,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "internal.hpp"
 #include "work.hpp"
 #include "npy.hpp"
 
@@ -30,8 +29,17 @@ constexpr size_t preamble_max = 12;
 
 void reset(npy_file* f) {
   std::memset(f, 0, sizeof *f);
-  f->m.data = nullptr;
+  f->x = row_source{nullptr, 0, 0, 0, 1, elem_type::f64};
   f->owned = nullptr;
+}
+
+// f->x over `count` rows of the header's shape at data: row-major, or
+// column-major (each column `count` items) for Fortran order.
+void describe(npy_file* f, const void* data, int64_t count) {
+  const npy_header& h = f->h;
+  const int32_t rows = static_cast<int32_t>(count), cols = static_cast<int32_t>(h.cols);
+  const elem_type t = h.item_size == 4 ? elem_type::f32 : elem_type::f64;
+  f->x = h.fortran_order ? row_source{data, rows, cols, 1, count, t} : row_source{data, rows, cols, h.cols, 1, t};
 }
 
 // Checks the magic and version in the first n bytes; on success sets the
@@ -51,43 +59,6 @@ npy_status read_preamble(const unsigned char* b, size_t n, npy_header* h, size_t
   h->data_offset = static_cast<int64_t>(*preamble) + len;
   return npy_status::ok;
 }
-
-// Copies count items of type T from src to dst[0], dst[stride], ...: float32
-// widened (exactly), float64 as it is.
-template <class T>
-void widen(const char* src, double* dst, int64_t count, int64_t stride) {
-  for (int64_t i = 0; i < count; ++i) {
-    T x;
-    std::memcpy(&x, src + i * static_cast<int64_t>(sizeof x), sizeof x);
-    dst[i * stride] = static_cast<double>(x);
-  }
-}
-
-void widen(int32_t item_size, const char* src, double* dst, int64_t count, int64_t stride) {
-  if (item_size == 8) widen<double>(src, dst, count, stride);
-  else widen<float>(src, dst, count, stride);
-}
-
-// Rows per block when Fortran order is transposed: the block's part of the
-// matrix (about 16 KiB) stays in the first-level cache while each column's
-// part of it is written, from one run of that column.
-int64_t block_rows(int64_t cols) { return std::max<int64_t>(64, (int64_t{1} << 11) / std::max<int64_t>(cols, 1)); }
-
-// Rows [first, first + count) of the data, laid out as the file has it
-// from src on, as a row-major matrix.
-void convert_rows(const npy_header& h, const char* src, int64_t first, int64_t count, double* dst) {
-  if (!h.fortran_order) {
-    widen(h.item_size, src + first * h.cols * h.item_size, dst, count * h.cols, 1);
-    return;
-  }
-  const int64_t block = block_rows(h.cols);
-  for (int64_t i0 = first; i0 < first + count; i0 += block)
-    for (int64_t j = 0; j < h.cols; ++j)
-      widen(h.item_size, src + (j * h.rows + i0) * h.item_size, dst + (i0 - first) * h.cols + j,
-            std::min(block, first + count - i0), h.cols);
-}
-
-void convert(const npy_header& h, const char* src, double* dst) { convert_rows(h, src, 0, h.rows, dst); }
 
 // pread in full, or false.
 bool pread_full(int fd, char* p, size_t n, off_t at) {
@@ -214,7 +185,7 @@ bool copy_guarded(const F& copy) {
 void drop(npy_file* f) {
   work_free(f->owned);
   f->owned = nullptr;
-  f->m.data = nullptr;
+  f->x.data = nullptr;
 }
 
 // Whether the file is still as st saw it: the same size, modified at the same time.
@@ -225,14 +196,13 @@ bool unchanged(int fd, const struct stat& st) {
 }
 
 // Rows [first, first + count) of the array whose data starts at file offset
-// data_at, copied (float32 widened, Fortran order transposed) into storage
-// of f's own as f->m.
+// data_at, copied as they lie (Fortran order: the rows' run of each column,
+// column after column) into storage of f's own, as f->x.
 npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t count, const struct stat& st) {
   const npy_header& h = f->h;
-  f->m = mat{nullptr, static_cast<int32_t>(count), static_cast<int32_t>(h.cols)};
-  f->owned = storage_alloc(count * h.cols, false);
+  f->owned = work_alloc(count * h.cols * h.item_size);
   if (f->owned == nullptr) return npy_status::no_memory;
-  f->m.data = f->owned;
+  describe(f, f->owned, count);
   if (count == 0 || h.cols == 0) return npy_status::ok;
 
   // C order: the rows' bytes are one run, mapped from the page it starts on
@@ -253,11 +223,15 @@ npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t
   }
   if (npy_before_copy != nullptr) npy_before_copy(fd);
   const char* data = static_cast<const char*>(map) + (data_at - from);
-  double* dst = f->owned;
+  char* dst = static_cast<char*>(f->owned);
   const bool copied = copy_guarded([&] {
-    if (h.fortran_order) convert_rows(h, data, first, count, dst);
-    else if (h.item_size == 8) std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
-    else widen(h.item_size, data + first * row_bytes, dst, count * h.cols, 1);
+    if (!h.fortran_order) {
+      std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
+      return;
+    }
+    const int64_t run = count * h.item_size;
+    for (int64_t j = 0; j < h.cols; ++j)
+      std::memcpy(dst + j * run, data + (j * h.rows + first) * h.item_size, static_cast<size_t>(run));
   });
   ::munmap(map, len);
   if (!copied || !unchanged(fd, st)) {
@@ -340,19 +314,11 @@ npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_le
     s = npy_status::read_failed;
   } else if (filled != want) {
     s = npy_status::data_size;
-  } else if (f->h.item_size == 8 && !f->h.fortran_order) {
-    // The buffer (from work_alloc, so aligned) is the matrix itself.
-    f->owned = reinterpret_cast<double*>(buf);
-    f->m = mat{f->owned, static_cast<int32_t>(f->h.rows), static_cast<int32_t>(f->h.cols)};
-    return npy_status::ok;
   } else {
-    f->owned = storage_alloc(f->h.rows * f->h.cols, false);
-    if (f->owned == nullptr) {
-      s = npy_status::no_memory;
-    } else {
-      convert(f->h, buf, f->owned);
-      f->m = mat{f->owned, static_cast<int32_t>(f->h.rows), static_cast<int32_t>(f->h.cols)};
-    }
+    // The buffer (from work_alloc, so aligned) holds the rows as they lie.
+    f->owned = buf;
+    describe(f, buf, f->h.rows);
+    return npy_status::ok;
   }
   work_free(buf);
   return s;

@@ -149,12 +149,13 @@ struct batch_options {
 KCENTER_API bool order_batch(const std::vector<view>& items, const batch_options& options,
                              std::vector<order_result>* out, error* err);
 
-// The items of a B x N x D array of `type` at data: item b is the matrix of
-// rows [0, lengths[b]) (all N when lengths is empty) at element offset
-// b * item_stride, with the given row and column strides.
-KCENTER_API std::vector<view> batch_items(const void* data, dtype type, int64_t items, int64_t rows,
-                                          int64_t cols, int64_t item_stride, int64_t row_stride,
-                                          int64_t col_stride, const std::vector<int64_t>& lengths);
+// The items of a B x N x D array of `type` at data, into *out: item b is
+// the matrix of rows [0, lengths[b]) (all N when lengths is empty) at
+// element offset b * item_stride, with the given row and column strides.
+// lengths must hold B values from 0 to N (fault bad_batch otherwise).
+KCENTER_API bool batch_items(const void* data, dtype type, int64_t items, int64_t rows, int64_t cols,
+                             int64_t item_stride, int64_t row_stride, int64_t col_stride,
+                             const std::vector<int64_t>& lengths, std::vector<view>* out, error* err);
 
 struct pair_result {
   bool found = false;  // false: fewer than two rows, or no distance is a number

@@ -57,6 +57,18 @@ kc(pair_all_nan ARGS pair EXIT 0 INPUT_TEXT "2 2 nan 1 2 nan"
 kc(pair_no_pair_to_file ARGS pair -o ${KC_OUT}/pair.npy EXIT 0 INPUT_TEXT "1 1 5"
    LINE "no pair : fewer than two rows")
 
+# A batch (a 3-D .npy file): each item ordered as if alone; --lengths cuts items short.
+set(BATCH_ORDER "item,step,row,dist_sq\n0,0,0,inf\n0,1,1,25\n0,2,3,5\n0,3,2,2\n1,0,0,inf\n1,1,2,34\n1,2,1,9\n1,3,3,2\n")
+kc(batch ARGS order -t 2 ${KD}/batch_2x4x2.npy EXIT 0 MATCH ${BATCH_ORDER})
+kc(batch_lengths ARGS order -k 3 --lengths ${KD}/lengths_4_2.txt ${KD}/batch_2x4x2.npy EXIT 0
+   MATCH "item,step,row,dist_sq\n0,0,0,inf\n0,1,1,25\n0,2,3,5\n1,0,0,inf\n1,1,1,9\n")
+kc(batch_lengths_count ARGS order --lengths ${KD}/lengths_9.txt ${KD}/batch_2x4x2.npy EXIT 1
+   LINE "error : --lengths gives 1 lengths for a batch of 2 items")
+kc(batch_lengths_without_batch ARGS order --lengths ${KD}/lengths_4_2.txt ${KD}/four.txt EXIT 1
+   LINE "error : --lengths applies to a batch (a 3-dimensional .npy file) only")
+kc(batch_through_pipe ARGS order EXIT 1 INPUT kcenter/batch_2x4x2.npy
+   LINE "error : standard input holds a batch (a 3-dimensional array): batches are read from files, not pipes")
+
 # assign: each row's nearest step of the order with the same options, the
 # earliest among equals; a NaN row has none.
 kc(assign_k2 ARGS assign -k 2 ${KD}/four.txt EXIT 0 MATCH "row,centre,dist_sq\n0,0,0\n1,1,0\n2,0,2\n3,0,5\n")

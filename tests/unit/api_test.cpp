@@ -167,8 +167,14 @@ TEST(ApiBatch, EachItemIsItsOwnOrderForAnyThreadCount) {
   const matrix all = random_matrix(g, B * N, D, true);
   std::vector<float> f(all.v.begin(), all.v.end());
   const std::vector<int64_t> lengths = {40, 0, 1, 17, 40, 33, 2};
-  const std::vector<kcenter::view> items =
-      kcenter::batch_items(f.data(), kcenter::dtype::float32, B, N, D, N * D, D, 1, lengths);
+  std::vector<kcenter::view> items;
+  kcenter::error bad;
+  ASSERT_TRUE(kcenter::batch_items(f.data(), kcenter::dtype::float32, B, N, D, N * D, D, 1, lengths, &items, &bad));
+  std::vector<kcenter::view> none;
+  EXPECT_FALSE(kcenter::batch_items(f.data(), kcenter::dtype::float32, B, N, D, N * D, D, 1, {1, 2}, &none, &bad));
+  EXPECT_EQ(bad.line, "error : a batch of 7 items needs one length per item, not 2");
+  EXPECT_FALSE(kcenter::batch_items(f.data(), kcenter::dtype::float32, 1, N, D, N * D, D, 1, {41}, &none, &bad));
+  EXPECT_EQ(bad.line, "error : the length 41 of item 0 is not a row count from 0 to 40");
   kcenter::batch_options o;
   o.k = {5, 1, 3, 40, 2, 9, 9};
   std::vector<kcenter::order_result> first;

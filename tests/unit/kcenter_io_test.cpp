@@ -88,7 +88,7 @@ void pair_under_a_limit() {
   const int32_t rows = 1000000, cols = 4;
   std::vector<double> v(static_cast<size_t>(rows) * cols);
   for (size_t k = 0; k < v.size(); ++k) v[k] = static_cast<double>(k % 9973);
-  const mat A{v.data(), rows, cols};
+  const row_source A = rows_of_doubles(v.data(), rows, cols);
   long pages = 0;
   std::ifstream("/proc/self/statm") >> pages;
   // 16 MB more than now: the rows' classes (6 MB) fit, their copy (32 MB) does not.
