@@ -174,7 +174,7 @@ bool kcenter_load(const kcenter_args* a, kcenter_input* in, kcenter_error* err) 
     if (!kcenter_check_options(a, in->format, err)) {
       ok = false;
     } else if (in->format == kcenter_format::npy) {
-      ok = took_npy(npy_read_fd(&in->npy, fd), a, in, name, read_name, err);
+      ok = took_npy(npy_read_fd(&in->npy, fd, a->threads), a, in, name, read_name, err);
     } else if (in->format == kcenter_format::text) {
       scan_reader r;
       scan_reader_open(&r, fd);

@@ -71,8 +71,9 @@ struct npy_file {
 // or modification time differs after the copy, gives `changed`. A mapping
 // refused for want of room (ENOMEM) gives no_memory. The descriptor may be
 // closed afterwards. On any status but ok, f holds no storage, and f->h and
-// f->data_found say as much as was learnt.
-npy_status npy_read_fd(npy_file* f, int fd);
+// f->data_found say as much as was learnt. A C-order copy is shared by up
+// to `threads` threads, one for each npy_copy_part_bytes (64 MiB).
+npy_status npy_read_fd(npy_file* f, int fd, int32_t threads = 1);
 // Reads and checks the header of the array in a regular file, from the
 // descriptor's current offset to the end of the file, as npy_read_fd does,
 // and reads no data: ok says that npy_read_rows may follow; f holds no storage.
@@ -85,6 +86,8 @@ npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count);
 // data and copying it: tests change the file there, as another process
 // could at any time. Null otherwise.
 extern void (*npy_before_copy)(int fd);
+// The least a thread of npy_read_fd copies; tests lower it.
+extern int64_t npy_copy_part_bytes;
 // Reads an array from a stream (a pipe): `head` holds the first head_len
 // bytes, already taken from fd, and fd the rest. Reads no byte from fd
 // beyond the array's last; text after it is left unread. Storage grows with

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <csetjmp>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "work.hpp"
 #include "npy.hpp"
@@ -140,7 +143,10 @@ npy_status check_fd(npy_file* f, int fd, off_t* start, int64_t* avail, struct st
 // thread's SIGBUS returns to the copy's start (sigsetjmp) instead of ending
 // the process, and the copy reports the file as changed.
 
-thread_local sigjmp_buf* bus_return = nullptr;
+// Volatile: the stores around a copy must stay where they are written. The
+// compiler knows memcpy never reads it, and would otherwise drop the first
+// store as dead (and did, once a copy was a lone memcpy).
+thread_local sigjmp_buf* volatile bus_return = nullptr;
 std::mutex bus_lock;
 int bus_guards = 0;
 struct sigaction bus_before;
@@ -170,9 +176,11 @@ bool copy_guarded(const F& copy) {
   sigjmp_buf back;
   if (sigsetjmp(back, 1) == 0) {
     bus_return = &back;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     copy();
     whole = true;
   }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   bus_return = nullptr;
   {
     std::lock_guard<std::mutex> hold(bus_lock);
@@ -198,7 +206,8 @@ bool unchanged(int fd, const struct stat& st) {
 // Rows [first, first + count) of the array whose data starts at file offset
 // data_at, copied as they lie (Fortran order: the rows' run of each column,
 // column after column) into storage of f's own, as f->x.
-npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t count, const struct stat& st) {
+npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t count, const struct stat& st,
+                    int32_t threads) {
   const npy_header& h = f->h;
   f->owned = work_alloc(count * h.cols * h.item_size);
   if (f->owned == nullptr) return npy_status::no_memory;
@@ -215,7 +224,12 @@ npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t
   const int64_t to = h.fortran_order ? data_at + h.data_bytes : data_at + (first + count) * row_bytes;
   const bool whole = !h.fortran_order || count == h.rows;
   const size_t len = static_cast<size_t>(to - from);
-  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd, from);
+  // A large C-order copy is shared by `threads` threads, each faulting in
+  // its own part of the mapping and of the storage: on a virtual machine a
+  // first touch of fresh memory costs far more than the copy itself.
+  const int64_t parts =
+      h.fortran_order ? 1 : std::clamp<int64_t>(count * row_bytes / std::max<int64_t>(npy_copy_part_bytes, 1), 1, std::max<int32_t>(threads, 1));
+  void* map = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | (whole && parts == 1 ? MAP_POPULATE : 0), fd, from);
   if (map == MAP_FAILED) {
     const npy_status s = errno == ENOMEM ? npy_status::no_memory : npy_status::read_failed;
     drop(f);
@@ -224,15 +238,38 @@ npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t
   if (npy_before_copy != nullptr) npy_before_copy(fd);
   const char* data = static_cast<const char*>(map) + (data_at - from);
   char* dst = static_cast<char*>(f->owned);
-  const bool copied = copy_guarded([&] {
-    if (!h.fortran_order) {
-      std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
-      return;
+  bool copied = true;
+  if (parts > 1) {
+    // Parts end on rows; each thread guards its own copy.
+    std::vector<char> whole_part(static_cast<size_t>(parts), 0);
+    auto copy_part = [&](int64_t p) {
+      const int64_t a = count * p / parts, b = count * (p + 1) / parts;
+      whole_part[static_cast<size_t>(p)] = copy_guarded([&] {
+        std::memcpy(dst + a * row_bytes, data + (first + a) * row_bytes, static_cast<size_t>((b - a) * row_bytes));
+      });
+    };
+    std::vector<std::thread> team;
+    try {
+      for (int64_t p = 1; p < parts; ++p) team.emplace_back(copy_part, p);
+    } catch (const std::system_error&) {
+      // No thread to be had: this thread copies what is left.
     }
-    const int64_t run = count * h.item_size;
-    for (int64_t j = 0; j < h.cols; ++j)
-      std::memcpy(dst + j * run, data + (j * h.rows + first) * h.item_size, static_cast<size_t>(run));
-  });
+    const int64_t started = static_cast<int64_t>(team.size()) + 1;
+    copy_part(0);
+    for (int64_t p = started; p < parts; ++p) copy_part(p);
+    for (std::thread& t : team) t.join();
+    copied = std::all_of(whole_part.begin(), whole_part.end(), [](char c) { return c != 0; });
+  } else {
+    copied = copy_guarded([&] {
+      if (!h.fortran_order) {
+        std::memcpy(dst, data + first * row_bytes, static_cast<size_t>(count * row_bytes));
+        return;
+      }
+      const int64_t run = count * h.item_size;
+      for (int64_t j = 0; j < h.cols; ++j)
+        std::memcpy(dst + j * run, data + (j * h.rows + first) * h.item_size, static_cast<size_t>(run));
+    });
+  }
   ::munmap(map, len);
   if (!copied || !unchanged(fd, st)) {
     drop(f);
@@ -244,6 +281,7 @@ npy_status snapshot(npy_file* f, int fd, int64_t data_at, int64_t first, int64_t
 }  // namespace
 
 void (*npy_before_copy)(int fd) = nullptr;
+int64_t npy_copy_part_bytes = int64_t{64} << 20;
 
 void npy_free(npy_file* f) {
   work_free(f->owned);
@@ -257,13 +295,13 @@ npy_status npy_check_fd(npy_file* f, int fd) {
   return check_fd(f, fd, &start, &avail, &st);
 }
 
-npy_status npy_read_fd(npy_file* f, int fd) {
+npy_status npy_read_fd(npy_file* f, int fd, int32_t threads) {
   off_t start = 0;
   int64_t avail = 0;
   struct stat st;
   const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
-  return snapshot(f, fd, start + f->h.data_offset, 0, f->h.rows, st);
+  return snapshot(f, fd, start + f->h.data_offset, 0, f->h.rows, st, threads);
 }
 
 npy_status npy_read_stream(npy_file* f, int fd, const char* head, size_t head_len) {
@@ -331,5 +369,5 @@ npy_status npy_read_rows(npy_file* f, int fd, int64_t first, int64_t count) {
   const npy_status s = check_fd(f, fd, &start, &avail, &st);
   if (s != npy_status::ok) return s;
   if (first < 0 || count < 0 || first > f->h.rows - count) return npy_status::read_failed;
-  return snapshot(f, fd, start + f->h.data_offset, first, count, st);
+  return snapshot(f, fd, start + f->h.data_offset, first, count, st, 1);
 }

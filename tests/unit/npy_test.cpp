@@ -53,9 +53,9 @@ int open_text(const std::string& bytes, const char* name) {
   return open(path.c_str(), O_RDONLY);
 }
 
-npy_status read_bytes(const std::string& bytes, npy_file* f) {
+npy_status read_bytes(const std::string& bytes, npy_file* f, int32_t threads = 1) {
   int fd = open_text(bytes, "read.npy");
-  npy_status s = npy_read_fd(f, fd);
+  npy_status s = npy_read_fd(f, fd, threads);
   close(fd);
   return s;
 }
@@ -158,6 +158,21 @@ TEST(NpyReadFd, COrderFloat64IsCopiedBitForBit) {
   EXPECT_EQ(f.x.data, nullptr);
 }
 
+// Copied by parts on several threads (parts of any size, ending on rows),
+// the rows are those of the file.
+TEST(NpyReadFd, ThreadsCopyTheirPartsBitForBit) {
+  std::vector<double> v(1001 * 3);
+  for (size_t k = 0; k < v.size(); ++k) v[k] = static_cast<double>(k) * 0.1;
+  for (int64_t part : {1, 4096, 10000}) {
+    npy_copy_part_bytes = part;
+    npy_file f;
+    ASSERT_EQ(read_bytes(npy_bytes(dict("<f8", false, "(1001, 3)"), raw(v)), &f, 7), npy_status::ok);
+    for (size_t k = 0; k < v.size(); ++k) ASSERT_TRUE(same_bits(at(f, k), v[k])) << part << " " << k;
+    npy_free(&f);
+  }
+  npy_copy_part_bytes = int64_t{64} << 20;
+}
+
 // ---- files that change under the reader ------------------------------------
 
 std::string changing_path;
@@ -215,7 +230,9 @@ TEST(NpyReadFd, FilesChangedWhileReadAreRefused) {
     npy_before_copy = change;
     for (bool fortran : {false, true}) {
       for (int size : {4, 8}) {
-        for (bool share : {false, true}) {
+        for (int how : {0, 1, 2}) {  // the whole file, a share of rows, the whole file on 3 threads
+          const bool share = how == 1;
+          npy_copy_part_bytes = how == 2 ? 4096 : int64_t{64} << 20;
           changing_path = temp_name("changing.npy");
           const std::string bytes =
               npy_bytes(dict(size == 4 ? "<f4" : "<f8", fortran, "(3000, 3)"), size == 4 ? raw(f4) : raw(f8));
@@ -225,9 +242,9 @@ TEST(NpyReadFd, FilesChangedWhileReadAreRefused) {
           std::fclose(out);
           const int fd = open(changing_path.c_str(), O_RDONLY);
           npy_file f;
-          const npy_status s = share ? npy_read_rows(&f, fd, 2000, 1000) : npy_read_fd(&f, fd);
+          const npy_status s = share ? npy_read_rows(&f, fd, 2000, 1000) : npy_read_fd(&f, fd, 3);
           close(fd);
-          EXPECT_EQ(s, npy_status::changed) << fortran << size << share;
+          EXPECT_EQ(s, npy_status::changed) << fortran << size << how;
           EXPECT_EQ(f.x.data, nullptr);
           EXPECT_EQ(f.h.rows, 3000);
           npy_free(&f);
@@ -236,6 +253,7 @@ TEST(NpyReadFd, FilesChangedWhileReadAreRefused) {
     }
   }
   npy_before_copy = nullptr;
+  npy_copy_part_bytes = int64_t{64} << 20;
   struct sigaction after{};
   sigaction(SIGBUS, nullptr, &after);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
