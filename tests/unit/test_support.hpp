@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +19,13 @@ inline testing::AssertionResult same_bits(double got, double want) {
   if (std::bit_cast<std::uint64_t>(got) == std::bit_cast<std::uint64_t>(want))
     return testing::AssertionSuccess();
   return testing::AssertionFailure() << std::hexfloat << got << " vs " << want;
+}
+
+// The same, except that any NaN matches any NaN: which operand's NaN a sum
+// keeps (its sign, its payload) is the compiler's choice, not ours.
+inline testing::AssertionResult same_or_nan(double got, double want) {
+  if (std::isnan(got) && std::isnan(want)) return testing::AssertionSuccess();
+  return same_bits(got, want);
 }
 
 // Points standard input at a file holding `text`, and forgets whatever the
