@@ -144,7 +144,9 @@ target_include_directories(sampled_centers_runs PRIVATE ${PROJECT_SOURCE_DIR}/te
 target_compile_definitions(sampled_centers_runs PRIVATE
   "SC_MPIEXEC=\"${MPIEXEC_EXECUTABLE}\"" "SC_NUMPROC_FLAG=\"${MPIEXEC_NUMPROC_FLAG}\""
   "SC_PREFLAGS=\"${preflags}\"" "SC_PROGRAM=\"$<TARGET_FILE:sampled_centers>\""
-  "SC_PROGRAM_PLAIN=\"$<TARGET_FILE:sampled_centers_plain>\"")
+  "SC_PROGRAM_PLAIN=\"$<TARGET_FILE:sampled_centers_plain>\""
+  # Under sanitizers each job starts several times slower: 1 and 3 processes.
+  "SC_PROCESS_STEP=$<IF:$<BOOL:${ENABLE_SANITIZERS}>,2,1>")
 target_link_libraries(sampled_centers_runs PRIVATE test_support GTest::gtest_main test_flags)
 add_dependencies(sampled_centers_runs sampled_centers sampled_centers_plain)
 math(EXPR runs_timeout "120 * ${CLI_SLOWDOWN}")
