@@ -98,9 +98,7 @@ int64_t carve_arrays(bucket_engine* e, int32_t rows, char* block) {
 
 // Lists the finite rows in e->row, in row order, and the others apart.
 bool list_finite_rows(bucket_engine* e, const row_source* A) {
-  e->finite = 0;
-  for (int32_t i = 0; i < A->rows; ++i)
-    if (rows_finite(A, i)) e->row[e->finite++] = i;
+  e->finite = rows_list_finite(A, 0, A->rows, e->row);
   return special_rows_list(&e->specials, e->row, e->finite, 0, A->rows);
 }
 

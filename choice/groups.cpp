@@ -781,8 +781,7 @@ bool start(group_engine& s, const row_source* A, int64_t centres) {
   const int32_t d = s.d, first = s.first, count = s.count;
   // The finite rows, in order, take the first positions.
   if (!s.row_of.get(int64_t{count} + by_tile_rows)) return false;
-  for (int32_t i = first; i < first + count; ++i)
-    if (rows_finite(A, i)) s.row_of[s.finite++] = i;
+  s.finite = rows_list_finite(A, first, count, s.row_of.data());
   if (!special_rows_list(&s.specials, s.row_of.data(), s.finite, first, count)) return false;
   s.tiles = (s.finite + by_tile_rows - 1) / by_tile_rows;
   const int64_t lanes = s.tiles * by_tile_rows;

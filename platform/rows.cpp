@@ -27,4 +27,17 @@ bool rows_finite(const row_source* X, int64_t i) {
   return rows_visit(X, [&](auto* p) { return finite_run(p + i * X->row_stride, X->cols, X->col_stride); });
 }
 
+int32_t rows_list_finite(const row_source* X, int32_t first, int32_t count, int32_t* out) {
+  return rows_visit(X, [&](auto* p) {
+    // Every row is written and the count moves past the finite ones only:
+    // no branch on the data.
+    int32_t n = 0;
+    for (int32_t i = first; i < first + count; ++i) {
+      out[n] = i;
+      n += finite_run(p + i * X->row_stride, X->cols, X->col_stride) ? 1 : 0;
+    }
+    return n;
+  });
+}
+
 bool finite_doubles(const double* x, int64_t n, int64_t step) { return finite_run(x, n, step); }

@@ -77,5 +77,8 @@ inline void rows_get(const row_source* X, int64_t i, double* out) {
 // Whether every coordinate of row i is finite: a row holding NaN or an
 // infinity lies at distance NaN or +inf from every point, itself included.
 bool rows_finite(const row_source* X, int64_t i);
+// Rows first .. first + count - 1 of X that are finite, in order, into out
+// (room for count); returns how many.
+int32_t rows_list_finite(const row_source* X, int32_t first, int32_t count, int32_t* out);
 // The same for n doubles at x, `step` elements apart.
 bool finite_doubles(const double* x, int64_t n, int64_t step);
