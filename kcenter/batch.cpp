@@ -16,20 +16,10 @@ bool fail(kcenter_error* err, kcenter_fault f, int64_t a = 0, int64_t b = 0, con
 }
 
 // The header of a (B, K) array of records (row '<i8', dist_sq '<f8'), as
-// np.save writes it: the dict padded with blanks to a multiple of 64 bytes,
-// a newline last.
+// np.save writes it.
 std::string records_header(int64_t items, int64_t steps) {
-  std::string dict = "{'descr': [('row', '<i8'), ('dist_sq', '<f8')], 'fortran_order': False, 'shape': (" +
-                     std::to_string(items) + ", " + std::to_string(steps) + "), }";
-  const size_t pad = 64 - (10 + dict.size() + 1) % 64;
-  dict.append(pad, ' ');
-  dict += '\n';
-  std::string out(npy_magic, 6);
-  out += '\x01';
-  out += '\0';
-  out += static_cast<char>(dict.size() & 0xff);
-  out += static_cast<char>(dict.size() >> 8);
-  return out + dict;
+  return npy_header_around("{'descr': [('row', '<i8'), ('dist_sq', '<f8')], 'fortran_order': False, 'shape': (" +
+                           std::to_string(items) + ", " + std::to_string(steps) + "), }");
 }
 
 bool write_csv(FILE* f, const std::vector<kcenter::order_result>& r) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "kcenter_io.hpp"
 
@@ -79,9 +80,8 @@ bool write_csv(FILE* f, const kcenter_input* in, const chosen& c) {
   return ok;
 }
 
-// The header of a 2-D C-order array, byte for byte as np.save writes it:
-// the dict, room for the row count to grow to 21 digits, blanks up to a
-// multiple of 64 bytes and a newline.
+// The header of a 2-D C-order array, byte for byte as np.save writes it,
+// with room for the row count to grow to 21 digits.
 std::string matrix_header(bool f4, int64_t rows, int32_t cols) {
   const std::string count = std::to_string(rows);
   std::string dict = "{'descr': '";
@@ -92,16 +92,7 @@ std::string matrix_header(bool f4, int64_t rows, int32_t cols) {
   dict += std::to_string(cols);
   dict += "), }";
   dict.append(21 - count.size(), ' ');
-  const size_t pad = 64 - (10 + dict.size() + 1) % 64;
-  dict.append(pad, ' ');
-  dict += '\n';
-  std::string out(npy_magic, 6);
-  out += '\x01';
-  out += '\0';
-  out += static_cast<char>(dict.size() & 0xff);
-  out += static_cast<char>(dict.size() >> 8);
-  out += dict;
-  return out;
+  return npy_header_around(std::move(dict));
 }
 
 bool write_npy(FILE* f, const kcenter_input* in, const chosen& c) {

@@ -335,6 +335,20 @@ void npy_put_i8(char* p, int64_t v) {
 
 void npy_put_f8(char* p, double v) { npy_put_i8(p, std::bit_cast<int64_t>(v)); }
 
+std::string npy_header_around(std::string dict) {
+  // Magic, version and length take 10 bytes; the dict, its padding and the
+  // closing newline fill up to the next multiple of 64 (a whole 64 more when
+  // it already ends on one, as NumPy pads).
+  dict.append(64 - (10 + dict.size() + 1) % 64, ' ');
+  dict += '\n';
+  std::string out(npy_magic, 6);
+  out += '\x01';
+  out += '\0';
+  out += static_cast<char>(dict.size() & 0xff);
+  out += static_cast<char>(dict.size() >> 8);
+  return out + dict;
+}
+
 size_t npy_struct_header(char* out, size_t cap, const npy_field* fields, int32_t nfields,
                          int64_t count) {
   // The dict as np.save writes it: keys sorted, "'key': repr(value), " each,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "matvec.hpp"
 #include "rows.hpp"
@@ -137,6 +138,11 @@ int64_t npy_record_size(const npy_field* fields, int32_t nfields);
 // or 0 when cap is too small or the header too long for version 1.0.
 size_t npy_struct_header(char* out, size_t cap, const npy_field* fields, int32_t nfields,
                          int64_t count);
+// The whole header (magic, version 1.0, length, dict) around a dict literal
+// such as "{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }",
+// padded with blanks as np.save pads it: up to a multiple of 64 bytes, the
+// last one a newline.
+std::string npy_header_around(std::string dict);
 // v as 8 little-endian bytes at p.
 void npy_put_i8(char* p, int64_t v);
 void npy_put_f8(char* p, double v);
