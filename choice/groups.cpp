@@ -594,6 +594,16 @@ int64_t compute_tiles(group_engine& s, const double* c) {
   return rows;
 }
 
+// The newest group takes the positions from the pool's end up to `end`,
+// where a fold has moved the rows it came nearer to, and their top.
+void take_moved(group_engine& s, int64_t newest_at, int64_t end, candidate moved) {
+  group& newest = s.groups[newest_at];
+  newest.first = s.pool_end;
+  newest.size = static_cast<int32_t>(end - s.pool_end);
+  newest.top = moved;
+  s.pool_end = end;
+}
+
 // Computes the centre's distance to the rows of every group in s.visit and
 // moves the rows it comes nearer to into the newest group. When every row
 // is visited (where nothing can be skipped), the rows are compared in the
@@ -685,11 +695,7 @@ void visit_groups(group_engine& s, const double* c) {
       tree_set(&s.tree, visit[v], top);
     }
   }
-  group& newest_group = groups[newest_at];
-  newest_group.first = s.pool_end;
-  newest_group.size = static_cast<int32_t>(end - s.pool_end);
-  newest_group.top = moved;
-  s.pool_end = end;
+  take_moved(s, newest_at, end, moved);
 }
 
 // visit_groups with projections: the rows they do not leave out are
@@ -761,11 +767,7 @@ void visit_projected(group_engine& s, const double* c) {
     G.top = top;
     tree_set(&s.tree, visit[v], top);
   }
-  group& newest = groups[newest_at];
-  newest.first = s.pool_end;
-  newest.size = static_cast<int32_t>(end - s.pool_end);
-  newest.top = moved;
-  s.pool_end = end;
+  take_moved(s, newest_at, end, moved);
 }
 
 choice_farthest farthest(const group_engine& s) {
